@@ -1,0 +1,55 @@
+// The shared mapping that carries one message at a time.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ipc/win32_kernel_object.h"
+
+namespace Core_IPC {
+
+class Transport_Medium_Int;
+
+class Data_Transport_Control {
+ public:
+  // A mapped view of the whole mapping, unmapped on leaving scope.
+  class View {
+   public:
+    View() = default;
+    explicit View(void* base) : base_(static_cast<uint8_t*>(base)) {}
+    View(View&& other) noexcept : base_(other.base_) { other.base_ = nullptr; }
+    View& operator=(View&&) = delete;
+    View(const View&) = delete;
+    ~View() { reset(); }
+
+    explicit operator bool() const { return base_ != nullptr; }
+    uint8_t* data() const { return base_; }
+    size_t size() const;
+    void reset() {
+      if (base_ != nullptr) ::UnmapViewOfFile(base_);
+      base_ = nullptr;
+    }
+
+   private:
+    uint8_t* base_ = nullptr;
+  };
+
+  explicit Data_Transport_Control(Transport_Medium_Int* owner);
+
+  bool failed() const { return failed_; }
+
+  // Copies a whole message to offset 0. Refuses one of the mapping's size
+  // or more, and fails when no writable view can be had.
+  bool write(const uint8_t* bytes, size_t size);
+
+  View map_for_reading() const;
+
+ private:
+  Core_Common::Adapt_Win32_MappingFile mapping_;
+  bool failed_ = false;
+  Transport_Medium_Int* owner_;
+};
+
+}  // namespace Core_IPC

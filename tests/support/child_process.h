@@ -1,0 +1,35 @@
+// A program started by a test, from the directory of the test itself. It is
+// ended when the object goes, so no test leaves a process behind.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "common/unique_handle.h"
+
+namespace Test_Support {
+
+std::wstring program_dir();
+
+class Child_Process {
+ public:
+  // Starts `program` (a file name beside the running test) with the given
+  // command-line tail. Check running() for success.
+  Child_Process(const std::wstring& program, const std::wstring& arguments);
+  ~Child_Process();
+
+  Child_Process(const Child_Process&) = delete;
+  Child_Process& operator=(const Child_Process&) = delete;
+
+  bool running() const;
+  // The exit code once the process has ended within timeout_ms.
+  std::optional<DWORD> wait(DWORD timeout_ms);
+  void kill();
+
+ private:
+  Core_Common::Unique_Handle process_;
+};
+
+}  // namespace Test_Support
