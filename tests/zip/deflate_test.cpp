@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "zip/crc32.h"
+#include "zip/zip_time.h"
+#include "zip_test_support.h"
+
+namespace Zip {
+namespace {
+
+std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> v(n);
+  for (auto& b : v) b = static_cast<uint8_t>(rng());
+  return v;
+}
+
+// Text-like data: words from a small vocabulary, as UTF-16LE when asked.
+std::vector<uint8_t> words(size_t n, bool utf16, uint32_t seed) {
+  static const char* const kWords[] = {"crash", "report", "plugin", "host", "thread",
+                                       "module", "\xe5\xb4\xa9", "0x00401000", "\r\n"};
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> v;
+  while (v.size() < n) {
+    for (const char* c = kWords[rng() % 9]; *c; ++c) {
+      v.push_back(static_cast<uint8_t>(*c));
+      if (utf16) v.push_back(static_cast<uint8_t>(rng() % 16 == 0 ? 0x4e : 0));
+    }
+    v.push_back(' ');
+    if (utf16) v.push_back(0);
+  }
+  v.resize(n);
+  return v;
+}
+
+void expect_round_trip(const std::vector<uint8_t>& input, const std::string& what, int level = 8) {
+  SCOPED_TRACE(what + " at level " + std::to_string(level));
+  const auto compressed = deflate_bytes(input, level);
+  EXPECT_EQ(inflate_raw(compressed, input.size()), input);
+}
+
+TEST(Deflate, InflatesWithZlibOverGeneratedData) {
+  expect_round_trip({}, "empty");
+  expect_round_trip({'A'}, "one byte");
+  expect_round_trip({'A', 'B'}, "two bytes");
+  expect_round_trip(random_bytes(200000, 1), "random");
+  expect_round_trip(std::vector<uint8_t>(300000, 0), "zeros");
+  expect_round_trip(words(400000, false, 2), "text");
+  expect_round_trip(words(400000, true, 3), "UTF-16 text");
+
+  // A period just inside and just outside the reach of a match, and data
+  // that crosses the 64 KB window refill many times.
+  for (size_t period : {32506u, 32507u, 40000u}) {
+    auto block = random_bytes(period, 4);
+    std::vector<uint8_t> v;
+    for (int i = 0; i < 5; ++i) v.insert(v.end(), block.begin(), block.end());
+    expect_round_trip(v, "period " + std::to_string(period));
+  }
+  auto mixed = words(150000, false, 5);
+  auto noise = random_bytes(70000, 6);
+  mixed.insert(mixed.begin() + 65536 - 100, noise.begin(), noise.end());
+  expect_round_trip(mixed, "text around noise at the refill");
+}
+
+TEST(Deflate, EveryLevelInflatesAndBadLevelsAreRefused) {
+  const auto input = words(120000, false, 7);
+  for (int level = 1; level <= 8; ++level) expect_round_trip(input, "text", level);
+
+  for (int level : {0, 9, -1}) {
+    Memory_Source source(input);
+    Memory_Sink sink;
+    const Deflate_Result result = deflate_stream(source, sink, level);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, "bad pack level");
+  }
+  Memory_Source source(input);
+  Memory_Sink sink;
+  EXPECT_EQ(deflate_stream(source, sink, 8).entry_flags, 2);
+}
+
+TEST(Deflate, EmptyInputIsOneFixedBlockOfTwoBytes) {
+  EXPECT_EQ(deflate_bytes({}), (std::vector<uint8_t>{0x03, 0x00}));
+}
+
+TEST(Deflate, InflatesWithZlibOverRealFiles) {
+  namespace fs = std::filesystem;
+  const fs::path dlls = "/usr/lib/i386-linux-gnu/wine/i386-windows";
+  int checked = 0;
+  for (const char* name : {"kernel32.dll", "user32.dll", "wininet.dll", "dbghelp.dll"}) {
+    const fs::path path = dlls / name;
+    if (!fs::exists(path)) continue;
+    expect_round_trip(read_file(path.string()), name);
+    ++checked;
+  }
+  EXPECT_GT(checked, 0) << "no Wine DLLs found under " << dlls;
+}
+
+TEST(Crc32, MatchesTheCheckValueAndContinues) {
+  const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(crc32_update(0, digits, 9), 0xCBF43926u);
+  EXPECT_EQ(crc32_update(crc32_update(0, digits, 4), digits + 4, 5), 0xCBF43926u);
+  EXPECT_EQ(crc32_update(0, nullptr, 0), 0u);
+}
+
+TEST(ZipTime, DosTimeRoundsSecondsDownAndClampsTheYears) {
+  // 2026-12-08 13:45:59 UTC as a file time.
+  const uint64_t unix_time = 1796737559;
+  const uint64_t file_time = (unix_time + 11644473600ull) * 10000000ull;
+  const uint32_t dos = dos_date_time(file_time);
+  EXPECT_EQ(dos >> 16, (46u << 9) | (12u << 5) | 8u);
+  EXPECT_EQ(dos & 0xffff, (13u << 11) | (45u << 5) | 29u);  // 58 seconds
+  EXPECT_EQ(unix_seconds(file_time), unix_time);
+
+  EXPECT_EQ(dos_date_time(0), (0u << 9 | 1u << 5 | 1u) << 16);  // 1601 -> 1980-01-01
+  EXPECT_EQ(unix_seconds(0), 0u);
+  EXPECT_EQ(unix_seconds(~0ull), 0x7FFFFFFFu);
+}
+
+}  // namespace
+}  // namespace Zip
+
+namespace Zip {
+namespace {
+
+// The compressed bytes are defined by the algorithm, not only their
+// meaning: speed work on the compressor must leave them unchanged.
+TEST(Deflate, OutputBytesArePinned) {
+  std::vector<uint8_t> input;
+  uint32_t x = 12345;
+  for (int i = 0; i < 300000; ++i) {
+    x = x * 1103515245u + 12345u;
+    input.push_back(static_cast<uint8_t>("abcdefgh  \n"[(x >> 16) % 11]));
+    if (i % 5000 == 0) input.insert(input.end(), input.begin(), input.begin() + i / 10);
+  }
+  const auto compressed = deflate_bytes(input);
+  EXPECT_EQ(inflate_raw(compressed, input.size()), input);
+  EXPECT_EQ(compressed.size(), 192849u);
+  EXPECT_EQ(crc32_update(0, compressed.data(), compressed.size()), 0xfaa70d35u);
+}
+
+}  // namespace
+}  // namespace Zip
