@@ -72,8 +72,15 @@ def main():
                 f.write(data)
             return path
 
-        dll = open(os.path.join(DLL_DIR, "kernel32.dll"), "rb").read()
-        dump = make("CRASH.DMP", b"MDMP\x93\xa7" + dll[:300000] + bytes(rng.getrandbits(8) for _ in range(70000)))
+        dump = os.path.join(work, "CRASH.DMP")
+        if wine:
+            # A real minidump, written by dbghelp under Wine.
+            maker = os.path.join(os.path.dirname(zipwrite), "make_minidump.exe")
+            subprocess.run(["wine", maker, native_path(dump, wine)], check=True, timeout=120,
+                           stdin=subprocess.DEVNULL, capture_output=True)
+        else:
+            dll = open(os.path.join(DLL_DIR, "kernel32.dll"), "rb").read()
+            make("CRASH.DMP", b"MDMP\x93\xa7" + dll[:300000] + bytes(rng.getrandbits(8) for _ in range(70000)))
         log = make("CRASHLOG.TXT", "".join(f"{i:08X} plugin_Drovan.exe+0x{i * 16:X}\r\n" for i in range(4000)).encode())
         dat = make("CRASHLOG.DAT", b"")
         old = make("OLD.ZIP", bytes(rng.getrandbits(8) for _ in range(5000)))
