@@ -220,12 +220,13 @@ unsigned Deflater::longest_match(unsigned cur_match) {
   std::memcpy(&scan_start, scan, 2);
   uint32_t end_mask = best_len >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
 
-  bool future = false;
+  // Every chain entry was the head before some insertion at or below
+  // strstart, so all lie below it once the first does.
+  if (cur_match >= strstart) {
+    fail("no future");
+    return best_len;
+  }
   do {
-    if (__builtin_expect(cur_match >= strstart, 0)) {
-      future = true;
-      break;
-    }
     const uint8_t* match = window + cur_match;
     uint16_t match_start;
     std::memcpy(&match_start, match, 2);
@@ -242,7 +243,6 @@ unsigned Deflater::longest_match(unsigned cur_match) {
     }
   } while ((cur_match = prev[cur_match & kWMask]) > limit && --chain_length != 0);
 
-  if (future) fail("no future");
   match_start_ = best_start;
   return best_len;
 }
