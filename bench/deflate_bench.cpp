@@ -13,23 +13,9 @@
 #include <vector>
 
 #include "zip/deflater.h"
+#include "zip/memory_source.h"
 
 namespace {
-
-class Source final : public Zip::Deflate_Source {
- public:
-  explicit Source(const std::vector<uint8_t>& data) : data_(data) {}
-  size_t read(uint8_t* buffer, size_t size) override {
-    const size_t n = std::min(size, data_.size() - pos_);
-    if (n != 0) std::memcpy(buffer, data_.data() + pos_, n);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const std::vector<uint8_t>& data_;
-  size_t pos_ = 0;
-};
 
 class Counting_Sink final : public Zip::Deflate_Sink {
  public:
@@ -49,7 +35,7 @@ size_t ours(const std::vector<uint8_t>& data, double& seconds) {
   size_t size = 0;
   seconds = 1e9;
   for (int run = 0; run < kRuns; ++run) {
-    Source source(data);
+    Zip::Memory_Source source(data.data(), data.size());
     Counting_Sink sink;
     const auto start = Clock::now();
     const Zip::Deflate_Result result = Zip::deflate_stream(source, sink, 8);

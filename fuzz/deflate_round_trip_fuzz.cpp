@@ -7,24 +7,9 @@
 #include <vector>
 
 #include "zip/deflater.h"
+#include "zip/memory_source.h"
 
 namespace {
-
-class Source final : public Zip::Deflate_Source {
- public:
-  Source(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  size_t read(uint8_t* buffer, size_t size) override {
-    const size_t n = size < size_ - pos_ ? size : size_ - pos_;
-    if (n != 0) std::memcpy(buffer, data_ + pos_, n);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
-};
 
 class Sink final : public Zip::Deflate_Sink {
  public:
@@ -39,7 +24,7 @@ class Sink final : public Zip::Deflate_Sink {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int level = size == 0 ? 8 : 1 + data[0] % 8;
-  Source source(data, size);
+  Zip::Memory_Source source(data, size);
   Sink sink;
   const Zip::Deflate_Result result = Zip::deflate_stream(source, sink, level);
   if (!result.ok || result.compressed_size != sink.bytes.size()) __builtin_trap();

@@ -77,6 +77,20 @@ class Archive_Sink final : public Deflate_Sink {
   std::function<bool(const uint8_t*, size_t)> write_;
 };
 
+// The fields local and central headers share, from "version needed" to
+// the name length.
+void put_common_fields(Header_Bytes& h, const ArchiveEntry& entry, uint16_t flags) {
+  h.u16(entry.version_needed)
+      .u16(flags)
+      .u16(entry.method)
+      .u16(entry.dos_time & 0xffff)
+      .u16(entry.dos_time >> 16)
+      .u32(entry.crc32)
+      .u32(entry.compressed_size)
+      .u32(entry.uncompressed_size)
+      .u16(static_cast<uint32_t>(entry.name.size()));
+}
+
 std::string to_lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -135,34 +149,17 @@ bool ZipArchive::write(const uint8_t* data, size_t size) {
 
 bool ZipArchive::write_local_header(const ArchiveEntry& entry) {
   Header_Bytes h;
-  h.raw("PK\x03\x04", 4)
-      .u16(entry.version_needed)
-      .u16(entry.local_flags)
-      .u16(entry.method)
-      .u16(entry.dos_time & 0xffff)
-      .u16(entry.dos_time >> 16)
-      .u32(entry.crc32)
-      .u32(entry.compressed_size)
-      .u32(entry.uncompressed_size)
-      .u16(static_cast<uint32_t>(entry.name.size()))
-      .u16(ArchiveEntry::kLocalExtraSize);
+  h.raw("PK\x03\x04", 4);
+  put_common_fields(h, entry, entry.local_flags);
+  h.u16(ArchiveEntry::kLocalExtraSize);
   return write(h.bytes().data(), h.bytes().size());
 }
 
 bool ZipArchive::write_central_header(const ArchiveEntry& entry) {
   Header_Bytes h;
-  h.raw("PK\x01\x02", 4)
-      .u16(entry.version_made_by)
-      .u16(entry.version_needed)
-      .u16(entry.flags)
-      .u16(entry.method)
-      .u16(entry.dos_time & 0xffff)
-      .u16(entry.dos_time >> 16)
-      .u32(entry.crc32)
-      .u32(entry.compressed_size)
-      .u32(entry.uncompressed_size)
-      .u16(static_cast<uint32_t>(entry.name.size()))
-      .u16(ArchiveEntry::kCentralExtraSize)
+  h.raw("PK\x01\x02", 4).u16(entry.version_made_by);
+  put_common_fields(h, entry, entry.flags);
+  h.u16(ArchiveEntry::kCentralExtraSize)
       .u16(entry.comment_length)
       .u16(entry.disk_number)
       .u16(entry.internal_attributes)

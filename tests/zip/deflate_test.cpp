@@ -69,13 +69,13 @@ TEST(Deflate, EveryLevelInflatesAndBadLevelsAreRefused) {
   for (int level = 1; level <= 8; ++level) expect_round_trip(input, "text", level);
 
   for (int level : {0, 9, -1}) {
-    Memory_Source source(input);
+    Memory_Source source(input.data(), input.size());
     Memory_Sink sink;
     const Deflate_Result result = deflate_stream(source, sink, level);
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.error, "bad pack level");
   }
-  Memory_Source source(input);
+  Memory_Source source(input.data(), input.size());
   Memory_Sink sink;
   EXPECT_EQ(deflate_stream(source, sink, 8).entry_flags, 2);
 }

@@ -13,23 +13,9 @@
 
 #include "zip/deflate_io.h"
 #include "zip/deflater.h"
+#include "zip/memory_source.h"
 
 namespace Zip {
-
-class Memory_Source final : public Deflate_Source {
- public:
-  explicit Memory_Source(const std::vector<uint8_t>& data) : data_(data) {}
-  size_t read(uint8_t* buffer, size_t size) override {
-    const size_t n = std::min(size, data_.size() - pos_);
-    if (n != 0) std::memcpy(buffer, data_.data() + pos_, n);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const std::vector<uint8_t>& data_;
-  size_t pos_ = 0;
-};
 
 class Memory_Sink final : public Deflate_Sink {
  public:
@@ -41,7 +27,7 @@ class Memory_Sink final : public Deflate_Sink {
 };
 
 inline std::vector<uint8_t> deflate_bytes(const std::vector<uint8_t>& input, int level = 8) {
-  Memory_Source source(input);
+  Memory_Source source(input.data(), input.size());
   Memory_Sink sink;
   const Deflate_Result result = deflate_stream(source, sink, level);
   if (!result.ok) throw std::runtime_error("deflate failed: " + result.error);
