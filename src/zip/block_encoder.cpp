@@ -12,6 +12,18 @@ constexpr int kStaticTrees = 1;
 constexpr int kDynTrees = 2;
 constexpr int kSmallest = 1;  // heap index of the least frequent node
 
+// How long the next run of equal code lengths may grow, and how long it
+// must be to use a repeat code, given the length that ended the last run.
+void set_run_limits(int curlen, int nextlen, int& max_count, int& min_count) {
+  if (nextlen == 0) {
+    max_count = 138, min_count = 3;
+  } else if (curlen == nextlen) {
+    max_count = 6, min_count = 3;
+  } else {
+    max_count = 7, min_count = 4;
+  }
+}
+
 }  // namespace
 
 Block_Encoder::Block_Encoder(Bit_Writer& out, int level)
@@ -215,13 +227,7 @@ void Block_Encoder::scan_tree(Code_Entry* tree, int max_code) {
     }
     count = 0;
     prevlen = curlen;
-    if (nextlen == 0) {
-      max_count = 138, min_count = 3;
-    } else if (curlen == nextlen) {
-      max_count = 6, min_count = 3;
-    } else {
-      max_count = 7, min_count = 4;
-    }
+    set_run_limits(curlen, nextlen, max_count, min_count);
   }
 }
 
@@ -258,13 +264,7 @@ void Block_Encoder::send_tree(const Code_Entry* tree, int max_code) {
     }
     count = 0;
     prevlen = curlen;
-    if (nextlen == 0) {
-      max_count = 138, min_count = 3;
-    } else if (curlen == nextlen) {
-      max_count = 6, min_count = 3;
-    } else {
-      max_count = 7, min_count = 4;
-    }
+    set_run_limits(curlen, nextlen, max_count, min_count);
   }
 }
 
