@@ -201,20 +201,36 @@ void Block_Encoder::build_tree(Tree_Desc& desc, uint32_t* freq) {
   assign_codes(tree, max_code, bl_count_);
 }
 
-// Counts the bit-length codes needed to send a tree's lengths.
-void Block_Encoder::scan_tree(Code_Entry* tree, int max_code) {
+namespace {
+
+// Walks a tree's code lengths as runs, the way the bit-length code sends
+// them: calls emit(curlen, count, prevlen) for each run that ends.
+template <typename Emit>
+void for_each_length_run(const Code_Entry* tree, int max_code, Emit emit) {
   int prevlen = -1;
   int nextlen = tree[0].len;
   int count = 0;
   int max_count = 7;
   int min_count = 4;
   if (nextlen == 0) max_count = 138, min_count = 3;
-  tree[max_code + 1].len = 0xffff;  // guard
 
   for (int n = 0; n <= max_code; ++n) {
     const int curlen = nextlen;
     nextlen = tree[n + 1].len;
     if (++count < max_count && curlen == nextlen) continue;
+    emit(curlen, count, min_count, prevlen);
+    count = 0;
+    prevlen = curlen;
+    set_run_limits(curlen, nextlen, max_count, min_count);
+  }
+}
+
+}  // namespace
+
+// Counts the bit-length codes needed to send a tree's lengths.
+void Block_Encoder::scan_tree(Code_Entry* tree, int max_code) {
+  tree[max_code + 1].len = 0xffff;  // guard: ends the last run
+  for_each_length_run(tree, max_code, [this](int curlen, int count, int min_count, int prevlen) {
     if (count < min_count) {
       blfreq_[curlen] += count;
     } else if (curlen != 0) {
@@ -225,25 +241,12 @@ void Block_Encoder::scan_tree(Code_Entry* tree, int max_code) {
     } else {
       blfreq_[kRepZero11To138]++;
     }
-    count = 0;
-    prevlen = curlen;
-    set_run_limits(curlen, nextlen, max_count, min_count);
-  }
+  });
 }
 
-// Sends a tree's lengths in the bit-length code; mirrors scan_tree.
+// Sends a tree's lengths in the bit-length code, as scan_tree counted them.
 void Block_Encoder::send_tree(const Code_Entry* tree, int max_code) {
-  int prevlen = -1;
-  int nextlen = tree[0].len;
-  int count = 0;
-  int max_count = 7;
-  int min_count = 4;
-  if (nextlen == 0) max_count = 138, min_count = 3;
-
-  for (int n = 0; n <= max_code; ++n) {
-    const int curlen = nextlen;
-    nextlen = tree[n + 1].len;
-    if (++count < max_count && curlen == nextlen) continue;
+  for_each_length_run(tree, max_code, [this](int curlen, int count, int min_count, int prevlen) {
     if (count < min_count) {
       do send_code(curlen, bl_tree_);
       while (--count != 0);
@@ -262,10 +265,7 @@ void Block_Encoder::send_tree(const Code_Entry* tree, int max_code) {
       send_code(kRepZero11To138, bl_tree_);
       out_.send_bits(count - 11, 7);
     }
-    count = 0;
-    prevlen = curlen;
-    set_run_limits(curlen, nextlen, max_count, min_count);
-  }
+  });
 }
 
 int Block_Encoder::build_bl_tree() {
