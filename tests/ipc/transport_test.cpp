@@ -9,30 +9,19 @@
 #include "common/byte_order.h"
 #include "ipc/channel_identity.h"
 #include "ipc/channel_names.h"
-#include "ipc/event_operations.h"
 #include "ipc/guid_win32.h"
-#include "ipc/medium_message.h"
-#include "ipc/route_envelope.h"
 #include "ipc/transport_detector.h"
 #include "support/child_process.h"
 #include "support/pdu_inbox.h"
+#include "support/raw_channel.h"
 
 namespace Core_IPC {
 namespace {
 
-using Core_Common::Unique_Handle;
 using Test_Support::receipt_for;
 
 std::vector<uint8_t> bytes_of(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
-}
-
-std::vector<uint8_t> raw_message(const Guid& id, const Guid& destination, const Guid& source,
-                                 const std::string& pdu) {
-  const auto envelope = encode_route_envelope(destination, source,
-                                              reinterpret_cast<const uint8_t*>(pdu.data()),
-                                              pdu.size());
-  return encode_medium_message(id, envelope.data(), envelope.size());
 }
 
 class TransportTest : public ::testing::Test {
@@ -49,7 +38,7 @@ class TransportTest : public ::testing::Test {
     peer_ = std::make_unique<Test_Support::Child_Process>(
         L"transport_peer.exe", std::wstring(id.begin(), id.end()) + L" 60000");
     ASSERT_TRUE(peer_->running());
-    ASSERT_TRUE(wait_for_peer_event());
+    ASSERT_TRUE(Test_Support::wait_for_endpoint(peer_id_));
   }
 
   void TearDown() override {
@@ -59,41 +48,17 @@ class TransportTest : public ::testing::Test {
     }
   }
 
-  bool wait_for_peer_event() {
-    const std::wstring name = endpoint_event_name(peer_id_);
-    for (int i = 0; i < 500; ++i) {
-      Unique_Handle event(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
-      if (event) return true;
-      ::Sleep(20);
-    }
-    return false;
-  }
-
   bool send_text(const std::string& text, const Guid& to) {
     return detector_->send(reinterpret_cast<const uint8_t*>(text.data()), text.size(), to, 5000);
   }
 
-  // Writes a message into the mapping under the writer mutex and signals the
-  // peer, as a sender does, but with bytes of the test's choosing. Returns
-  // whether the peer acknowledged.
   bool inject(const std::vector<uint8_t>& message) {
-    Unique_Handle mutex(::CreateMutexW(nullptr, FALSE, kWriterMutexName));
-    Unique_Handle mapping(::OpenFileMappingW(FILE_MAP_WRITE, FALSE, kMappingName));
-    Unique_Handle ack(::OpenEventW(EVENT_ALL_ACCESS, FALSE, kAcknowledgeEventName));
-    Unique_Handle notify(
-        ::OpenEventW(EVENT_ALL_ACCESS, FALSE, endpoint_event_name(peer_id_).c_str()));
-    if (!mutex || !mapping || !ack || !notify) {
-      ADD_FAILURE() << "channel objects missing";
-      return false;
-    }
-    Core_Common::Mutex_Guard writer(mutex.get(), kWriterMutexWaitMs);
-    void* view = ::MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 0);
-    if (view == nullptr) return false;
-    std::memcpy(view, message.data(), message.size());
-    ::UnmapViewOfFile(view);
-    Core_Common::drain_event(ack.get(), kAcknowledgeWaitMs);
-    ::SetEvent(notify.get());
-    return ::WaitForSingleObject(ack.get(), kAcknowledgeWaitMs) == WAIT_OBJECT_0;
+    return Test_Support::inject_message(message, peer_id_);
+  }
+
+  static std::vector<uint8_t> raw_message(const Guid& id, const Guid& destination,
+                                          const Guid& source, const std::string& pdu) {
+    return Test_Support::raw_message(id, destination, source, bytes_of(pdu));
   }
 
   void expect_receipt_of(const std::vector<uint8_t>& pdu) {

@@ -1,0 +1,56 @@
+#include "bench_support.h"
+
+#include <algorithm>
+
+namespace Bench {
+
+double now_us() {
+  static const double ticks_per_us = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart) / 1e6;
+  }();
+  LARGE_INTEGER c;
+  ::QueryPerformanceCounter(&c);
+  return static_cast<double>(c.QuadPart) / ticks_per_us;
+}
+
+double percentile(std::vector<double> samples, double fraction) {
+  if (samples.empty()) return 0;
+  std::sort(samples.begin(), samples.end());
+  const size_t index = std::min(samples.size() - 1, static_cast<size_t>(fraction * samples.size()));
+  return samples[index];
+}
+
+Event_Bounce::Event_Bounce() {
+  const std::wstring suffix = std::to_wstring(::GetCurrentProcessId());
+  ping_name_ = L"bench_ping_" + suffix;
+  pong_name_ = L"bench_pong_" + suffix;
+  // They live as long as the benchmark process.
+  ping_ = ::CreateEventW(nullptr, FALSE, FALSE, ping_name_.c_str());
+  pong_ = ::CreateEventW(nullptr, FALSE, FALSE, pong_name_.c_str());
+}
+
+double Event_Bounce::measure(int count) {
+  const double start = now_us();
+  for (int i = 0; i < count; ++i) {
+    ::SetEvent(ping_);
+    if (::WaitForSingleObject(pong_, 5000) != WAIT_OBJECT_0) return -1;
+  }
+  return (now_us() - start) / count;
+}
+
+bool answer_bounces(const wchar_t* ping_name, const wchar_t* pong_name, int count) {
+  HANDLE ping = ::OpenEventW(EVENT_ALL_ACCESS, FALSE, ping_name);
+  HANDLE pong = ::OpenEventW(EVENT_ALL_ACCESS, FALSE, pong_name);
+  bool ok = ping != nullptr && pong != nullptr;
+  for (int i = 0; ok && i < count; ++i) {
+    ok = ::WaitForSingleObject(ping, 5000) == WAIT_OBJECT_0;
+    if (ok) ::SetEvent(pong);
+  }
+  if (ping) ::CloseHandle(ping);
+  if (pong) ::CloseHandle(pong);
+  return ok;
+}
+
+}  // namespace Bench
