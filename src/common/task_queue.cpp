@@ -1,0 +1,45 @@
+#include "common/task_queue.h"
+
+#include <algorithm>
+
+#include "common/clock.h"
+
+namespace Core_Common {
+
+void Task_Queue::post_task(const void* owner, Callback callback) {
+  std::lock_guard<std::recursive_mutex> hold(list_lock_);
+  tasks_.push_back({owner, std::move(callback)});
+}
+
+void Task_Queue::cancel_tasks(const void* owner) {
+  std::lock_guard<std::recursive_mutex> run(run_lock_);
+  std::lock_guard<std::recursive_mutex> list(list_lock_);
+  tasks_.erase(std::remove_if(tasks_.begin(), tasks_.end(),
+                              [&](const Entry& e) { return e.owner == owner; }),
+               tasks_.end());
+}
+
+void Task_Queue::run_tasks() {
+  const timestamp_auto started;
+  for (;;) {
+    // The run lock stays held while the task runs, which is what makes a
+    // cancel on another thread wait for it.
+    std::lock_guard<std::recursive_mutex> run(run_lock_);
+    Entry next;
+    {
+      std::lock_guard<std::recursive_mutex> list(list_lock_);
+      if (tasks_.empty()) return;
+      next = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    if (next.callback) next.callback();
+    if (started.elapsed_milliseconds() > static_cast<int64_t>(kRunLimitMs)) return;
+  }
+}
+
+size_t Task_Queue::size() const {
+  std::lock_guard<std::recursive_mutex> hold(list_lock_);
+  return tasks_.size();
+}
+
+}  // namespace Core_Common
