@@ -40,6 +40,20 @@ double Event_Bounce::measure(int count) {
   return (now_us() - start) / count;
 }
 
+std::wstring Event_Bounce::peer_arguments(const Core_IPC::Guid& peer, int count) const {
+  const std::string id = Core_IPC::format_guid(peer);
+  return L"--peer " + std::wstring(id.begin(), id.end()) + L" " + ping_name_ + L" " + pong_name_ +
+         L" " + std::to_wstring(count);
+}
+
+std::optional<Core_IPC::Guid> run_peer_bounces(int argc, wchar_t** argv) {
+  if (argc < 6 || std::wstring(argv[1]) != L"--peer") return std::nullopt;
+  const std::wstring id_text = argv[2];
+  const auto id = Core_IPC::parse_guid(std::string(id_text.begin(), id_text.end()));
+  if (!id || !answer_bounces(argv[3], argv[4], _wtoi(argv[5]))) return std::nullopt;
+  return id;
+}
+
 bool answer_bounces(const wchar_t* ping_name, const wchar_t* pong_name, int count) {
   HANDLE ping = ::OpenEventW(EVENT_ALL_ACCESS, FALSE, ping_name);
   HANDLE pong = ::OpenEventW(EVENT_ALL_ACCESS, FALSE, pong_name);

@@ -5,8 +5,11 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "ipc/guid.h"
 
 namespace Bench {
 
@@ -22,6 +25,9 @@ class Event_Bounce {
   Event_Bounce();
   const std::wstring& ping_name() const { return ping_name_; }
   const std::wstring& pong_name() const { return pong_name_; }
+  // The command-line tail of a benchmark's peer process:
+  // "--peer ID PING PONG COUNT".
+  std::wstring peer_arguments(const Core_IPC::Guid& peer, int count) const;
   // Mean round trip in microseconds over `count` bounces; negative when the
   // child stopped answering.
   double measure(int count);
@@ -35,5 +41,10 @@ class Event_Bounce {
 
 // The child's side: answers `count` pings. False when they stop coming.
 bool answer_bounces(const wchar_t* ping_name, const wchar_t* pong_name, int count);
+
+// For a peer started with Event_Bounce::peer_arguments: answers the
+// bounces and returns the peer's endpoint id, or nullopt when the command
+// line is not a peer's or the bounces stopped.
+std::optional<Core_IPC::Guid> run_peer_bounces(int argc, wchar_t** argv);
 
 }  // namespace Bench

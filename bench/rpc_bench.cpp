@@ -40,12 +40,8 @@ class Increment_Stub final : public Local_Procedure_Stub {
   }
 };
 
-int run_peer(wchar_t** argv) {
-  const std::wstring id_text = argv[2];
-  const auto id = parse_guid(std::string(id_text.begin(), id_text.end()));
-  if (!id) return 2;
-  if (!Bench::answer_bounces(argv[3], argv[4], _wtoi(argv[5]))) return 4;
-  set_own_endpoint_id(*id);
+int run_peer(const Guid& id) {
+  set_own_endpoint_id(id);
   Increment_Stub stub;
   register_stub(&stub, kInterface);
   if (!service_point().valid()) return 5;
@@ -99,11 +95,7 @@ int run_bench() {
   Bench::Event_Bounce bounce;
   const Guid self = create_guid();
   const Guid peer = create_guid();
-  const std::string peer_text = format_guid(peer);
-  Test_Support::Child_Process child(
-      L"rpc_bench.exe", L"--peer " + std::wstring(peer_text.begin(), peer_text.end()) + L" " +
-                            bounce.ping_name() + L" " + bounce.pong_name() + L" " +
-                            std::to_wstring(kBounces));
+  Test_Support::Child_Process child(L"rpc_bench.exe", bounce.peer_arguments(peer, kBounces));
   if (!child.running()) return 1;
   const double bounce_us = bounce.measure(kBounces);
   if (bounce_us < 0) return 1;
@@ -127,6 +119,9 @@ int run_bench() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc >= 6 && std::wstring(argv[1]) == L"--peer") return run_peer(argv);
+  if (argc >= 2 && std::wstring(argv[1]) == L"--peer") {
+    const auto id = Bench::run_peer_bounces(argc, argv);
+    return id ? run_peer(*id) : 4;
+  }
   return run_bench();
 }
