@@ -12,11 +12,20 @@ void Task_Queue::post_task(const void* owner, Callback callback) {
 }
 
 void Task_Queue::cancel_tasks(const void* owner) {
+  const auto remove_owner = [&] {
+    std::lock_guard<std::recursive_mutex> list(list_lock_);
+    tasks_.erase(std::remove_if(tasks_.begin(), tasks_.end(),
+                                [&](const Entry& e) { return e.owner == owner; }),
+                 tasks_.end());
+  };
+  // First out of the queue, so that nothing of the owner starts while this
+  // waits: the run lock is not fair, and a busy run could take it again
+  // and again before this thread gets it.
+  remove_owner();
+  // Then wait for a callback that is running, and drop what was posted
+  // meanwhile.
   std::lock_guard<std::recursive_mutex> run(run_lock_);
-  std::lock_guard<std::recursive_mutex> list(list_lock_);
-  tasks_.erase(std::remove_if(tasks_.begin(), tasks_.end(),
-                              [&](const Entry& e) { return e.owner == owner; }),
-               tasks_.end());
+  remove_owner();
 }
 
 void Task_Queue::run_tasks() {
