@@ -63,6 +63,9 @@ std::optional<std::vector<uint8_t>> read_part_file(const std::string& path) {
 }  // namespace
 
 W3Client::~W3Client() {
+  // The last step of a request closes its handles; a client that never got
+  // there must not leak them.
+  CloseHandles();
   m_fields.clear();
   m_cookies.clear();
 }
@@ -225,7 +228,8 @@ AsyncW3Client::~AsyncW3Client() {
     std::lock_guard<std::recursive_mutex> hold(g_submit_lock);
     live_clients().erase(m_id);
   }
-  // A client deleted before its last step still holds its handles.
+  // Unregistered first, so the callbacks that closing the handles still
+  // sends find nothing to touch.
   CloseHandles();
 }
 
