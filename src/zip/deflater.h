@@ -1,12 +1,13 @@
-// The Deflate compressor (RFC 1951): a 32 KB sliding window in a 64 KB
-// buffer, hash chains over three-byte strings, and lazy match evaluation at
-// levels 4 to 8 (greedy matching at 1 to 3).
+// The Deflate compressor (RFC 1951): matches from the window of a
+// Match_Finder, lazy match evaluation at levels 4 to 8 (greedy matching at
+// 1 to 3), blocks from a Block_Encoder.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "zip/deflate_io.h"
+#include "zip/match_finder.h"
 
 namespace Zip {
 
@@ -24,7 +25,8 @@ struct Deflate_Result {
 inline constexpr int kZipDeflateLevel = 8;
 
 // Compresses everything `source` yields into one raw Deflate stream ending
-// with a final block.
-Deflate_Result deflate_stream(Deflate_Source& source, Deflate_Sink& sink, int level);
+// with a final block. The output does not depend on `search`.
+Deflate_Result deflate_stream(Deflate_Source& source, Deflate_Sink& sink, int level,
+                              Match_Search search = Match_Search::skip_by_long_key);
 
 }  // namespace Zip

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -78,6 +79,86 @@ TEST(Deflate, EveryLevelInflatesAndBadLevelsAreRefused) {
   Memory_Source source(input.data(), input.size());
   Memory_Sink sink;
   EXPECT_EQ(deflate_stream(source, sink, 8).entry_flags, 2);
+}
+
+// Data whose strings share their first three or four bytes far more often
+// than their fifth: copies from up to 40000 bytes back, short runs, noise,
+// and bytes that differ only where the three-byte hash does not look.
+std::vector<uint8_t> near_repeats(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> v = random_bytes(2000, seed);
+  while (v.size() < n) {
+    switch (rng() % 4) {
+      case 0:
+        for (unsigned k = rng() % 200; k-- != 0;) v.push_back(static_cast<uint8_t>(rng()));
+        break;
+      case 1: {
+        const size_t back = 1 + rng() % std::min<size_t>(v.size(), 40000);
+        for (unsigned k = 3 + rng() % 300; k-- != 0;) v.push_back(v[v.size() - back]);
+        v.push_back(static_cast<uint8_t>(rng()));
+        break;
+      }
+      case 2:
+        v.insert(v.end(), 1 + rng() % 600, static_cast<uint8_t>(rng() % 3));
+        break;
+      default:
+        for (unsigned k = 0; k < 8; ++k) {
+          const uint8_t key[] = {0x00, 0x00, 0x00, static_cast<uint8_t>(rng() % 4), 0x01};
+          v.insert(v.end(), key, key + 3 + rng() % 3);
+          v.push_back(static_cast<uint8_t>((rng() % 2) << 5 | 0x41));  // 'A' or 'a'
+        }
+    }
+  }
+  v.resize(n);
+  return v;
+}
+
+// A 37-byte match, then a string whose 60-byte match lies 302 entries down
+// its hash chain: past the quarter of the chain a search holding a match
+// of 32 bytes or more looks at (level 8).
+std::vector<uint8_t> far_longer_match() {
+  const auto p = random_bytes(60, 11);
+  const auto noise = random_bytes(1200, 12);
+  std::vector<uint8_t> v = random_bytes(100, 13);
+  v.push_back('R');
+  v.insert(v.end(), p.begin(), p.end());
+  for (size_t i = 0; i < 300; ++i) {
+    v.insert(v.end(), p.begin(), p.begin() + 3);
+    v.insert(v.end(), noise.begin() + 4 * i, noise.begin() + 4 * i + 4);
+  }
+  v.push_back('Q');
+  v.insert(v.end(), p.begin(), p.begin() + 36);
+  v.push_back(static_cast<uint8_t>(~p[36]));
+  v.push_back('Q');
+  v.insert(v.end(), p.begin(), p.end());
+  v.insert(v.end(), noise.begin(), noise.begin() + 100);
+  return v;
+}
+
+TEST(Deflate, LongKeySearchGivesTheBytesOfTheFullChainWalk) {
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> inputs = {
+      {"near repeats", near_repeats(400000, 8)},
+      {"far longer match", far_longer_match()},
+      {"text", words(200000, false, 9)},
+      {"UTF-16 text", words(200000, true, 10)},
+  };
+  for (unsigned period = 1; period <= 7; ++period) {
+    auto v = random_bytes(period, period);
+    while (v.size() < 100000) v.push_back(v[v.size() - period]);
+    for (unsigned tail = 0; tail < period; ++tail) v.push_back(static_cast<uint8_t>(tail));
+    inputs.emplace_back("period " + std::to_string(period), v);
+  }
+  for (const auto& [what, input] : inputs) {
+    for (int level = 1; level <= 8; ++level) {
+      SCOPED_TRACE(what + " at level " + std::to_string(level));
+      const auto fast = deflate_bytes(input, level, Match_Search::skip_by_long_key);
+      const auto plain = deflate_bytes(input, level, Match_Search::every_chain_entry);
+      EXPECT_EQ(fast, plain);
+      if (level == 8) {
+        EXPECT_EQ(inflate_raw(fast, input.size()), input);
+      }
+    }
+  }
 }
 
 TEST(Deflate, EmptyInputIsOneFixedBlockOfTwoBytes) {

@@ -26,10 +26,11 @@ class Memory_Sink final : public Deflate_Sink {
   std::vector<uint8_t> bytes;
 };
 
-inline std::vector<uint8_t> deflate_bytes(const std::vector<uint8_t>& input, int level = 8) {
+inline std::vector<uint8_t> deflate_bytes(const std::vector<uint8_t>& input, int level = 8,
+                                          Match_Search search = Match_Search::skip_by_long_key) {
   Memory_Source source(input.data(), input.size());
   Memory_Sink sink;
-  const Deflate_Result result = deflate_stream(source, sink, level);
+  const Deflate_Result result = deflate_stream(source, sink, level, search);
   if (!result.ok) throw std::runtime_error("deflate failed: " + result.error);
   if (result.compressed_size != sink.bytes.size()) throw std::runtime_error("size mismatch");
   return sink.bytes;
