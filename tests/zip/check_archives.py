@@ -4,8 +4,8 @@
     check_archives.py ZIPWRITE [--wine]
 
 Each archive must pass `unzip -t`, read back intact with Python's zipfile,
-use the method its entry name calls for, and carry the final CRC and sizes
-in every local header with flag bit 3 clear.
+use the method its entry name calls for (as zipinfo shows it too), and carry
+the final CRC and sizes in every local header with flag bit 3 clear.
 """
 import os
 import random
@@ -44,6 +44,18 @@ def check_local_headers(archive):
             assert xlen == 17 and len(info.extra) == 9, info.filename
 
 
+def zipinfo_methods(archive):
+    """Entry name -> method as zipinfo prints it ("stor", "defX", ...)."""
+    listing = subprocess.run(["zipinfo", archive], capture_output=True, text=True, timeout=120)
+    assert listing.returncode == 0, listing.stdout + listing.stderr
+    methods = {}
+    for line in listing.stdout.splitlines():
+        fields = line.split()
+        if len(fields) >= 9 and fields[0].startswith("-"):
+            methods[fields[-1]] = fields[5]
+    return methods
+
+
 def check(archive, sources, expect_stored):
     test = subprocess.run(["unzip", "-t", archive], capture_output=True, text=True, timeout=120)
     assert test.returncode == 0, test.stdout + test.stderr
@@ -58,6 +70,9 @@ def check(archive, sources, expect_stored):
             want = zipfile.ZIP_STORED if stored else zipfile.ZIP_DEFLATED
             assert info.compress_type == want, f"{info.filename}: method {info.compress_type}"
             assert info.flag_bits == (0 if stored else 2), f"{info.filename}: flags {info.flag_bits}"
+    # Deflate with flag 2 is what zipinfo calls maximum compression.
+    want = {os.path.basename(s): "stor" if os.path.basename(s) in expect_stored else "defX" for s in sources}
+    assert zipinfo_methods(archive) == want, zipinfo_methods(archive)
 
 
 def main():
