@@ -15,7 +15,7 @@ namespace Core_Common {
 namespace {
 
 static_assert(sizeof(TimerQueue::timer_t) <= Core_Crash::kBlockSize,
-              "timer records come from the 64-byte block pool");
+              "a timer record fits one block of the pool");
 
 // The block pool takes no lock of its own; timer records are its only
 // users here.

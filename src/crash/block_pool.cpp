@@ -11,7 +11,7 @@ namespace Core_Crash {
 
 namespace {
 
-constexpr size_t kBlocksPerChunk = kPageSize / kBlockSize;
+static_assert(kChunkSize == kPageSize, "a chunk is one page of the page allocator");
 
 struct Free_Block {
   Free_Block* next;
@@ -32,7 +32,7 @@ Pool& pool() {
 // change of it cannot go unnoticed.
 void check_block_size() {
   static_assert(kBlockSize >= sizeof(Free_Block), "a free block holds its link");
-  if (kBlockSize != 64) Core_Common::raise_fatal_error();
+  if (kBlockSize != (sizeof(void*) == 4 ? 64 : 128)) Core_Common::raise_fatal_error();
 }
 
 }  // namespace

@@ -76,9 +76,9 @@ TEST(BlockPool, FreeingTheLastLiveBlockReleasesEveryChunk) {
 
   // A second chunk once the first is used up.
   std::vector<void*> more;
-  for (int i = 0; i < 64; ++i) more.push_back(block_alloc());
+  for (size_t i = 0; i < kBlocksPerChunk; ++i) more.push_back(block_alloc());
   EXPECT_EQ(page_stats().committed_bytes, before.committed_bytes + 8 * K);
-  EXPECT_EQ(live_blocks(), 66u);
+  EXPECT_EQ(live_blocks(), kBlocksPerChunk + 2);
 
   for (void* p : more) block_free(p);
   block_free(second);
