@@ -5,7 +5,8 @@ curl's "Expect: 100-continue" wait, which this HTTP/1.0 server never answers).
 
     upload_bench.py UPLOAD_BENCH_EXE [SIZE_MB]
 
-Needs a running Wine server for the prefix (as scripts/test starts one).
+Works with either Windows build. Needs a running Wine server for the
+prefix (as scripts/test starts one).
 """
 import os
 import random
@@ -16,6 +17,8 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from wine_loader import loader_for, windows_path  # noqa: E402
 
 
 def main():
@@ -35,7 +38,7 @@ def main():
 
         runs = []
         for _ in range(3):
-            done = subprocess.run(["wine", exe, "Z:" + archive.replace("/", "\\")], capture_output=True,
+            done = subprocess.run([loader_for(exe), exe, windows_path(archive)], capture_output=True,
                                   text=True, timeout=240, stdin=subprocess.DEVNULL,
                                   env=dict(os.environ, DROVAN_REPORT_ENDPOINT=url))
             line = done.stdout.strip().splitlines()[-1] if done.stdout.strip() else ""

@@ -11,4 +11,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The 32-bit loader by its full path: the `wine` command would fall back to
+# the 64-bit one where 32-bit Wine is missing.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)

@@ -13,13 +13,12 @@ import sys
 import tempfile
 import time
 
-
-def wine_path(path):
-    return "Z:" + path.replace("/", "\\")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "support"))
+from wine_loader import loader_for, windows_path  # noqa: E402
 
 
 def list_tests(exe):
-    out = subprocess.run(["wine", exe, "--gtest_list_tests"], capture_output=True, text=True,
+    out = subprocess.run([loader_for(exe), exe, "--gtest_list_tests"], capture_output=True, text=True,
                          timeout=120, stdin=subprocess.DEVNULL).stdout
     tests, suite = [], ""
     for line in out.splitlines():
@@ -45,8 +44,8 @@ def run_case(exe, server, name):
         port = open(port_file).read().strip()
         env = dict(os.environ,
                    DROVAN_REPORT_ENDPOINT=f"http://127.0.0.1:{port}/faultpost/submit",
-                   SUBMIT_STATE_DIR=wine_path(state))
-        done = subprocess.run(["wine", exe, f"--gtest_filter={name}"], env=env, timeout=360,
+                   SUBMIT_STATE_DIR=windows_path(state))
+        done = subprocess.run([loader_for(exe), exe, f"--gtest_filter={name}"], env=env, timeout=360,
                               stdin=subprocess.DEVNULL, capture_output=True, text=True)
         print(done.stdout, end="")
         return done.returncode == 0

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Archives written by zipwrite, checked with readers we did not write.
 
-    check_archives.py ZIPWRITE [--wine]
+    check_archives.py ZIPWRITE
+
+A zipwrite.exe of either Windows build runs under its Wine loader.
 
 Each archive must pass `unzip -t`, read back intact with Python's zipfile,
 use the method its entry name calls for (as zipinfo shows it too), and carry
@@ -16,16 +18,23 @@ import sys
 import tempfile
 import zipfile
 
-DLL_DIR = "/usr/lib/i386-linux-gnu/wine/i386-windows"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "support"))
+from wine_loader import DLL_DIRS, loader_for, windows_path  # noqa: E402
 
 
-def native_path(path, wine):
-    return "Z:" + path.replace("/", "\\") if wine else path
+def wine_dll(name, loader):
+    """One of Wine's own DLLs as test data: the one of the build's loader,
+    or natively whichever Wine is installed."""
+    dirs = [DLL_DIRS[loader]] if loader else list(DLL_DIRS.values())
+    for d in dirs:
+        if os.path.exists(os.path.join(d, name)):
+            return open(os.path.join(d, name), "rb").read()
+    raise FileNotFoundError(f"{name} in none of {dirs}")
 
 
-def run_zipwrite(zipwrite, wine, archive, files):
-    cmd = (["wine"] if wine else []) + [zipwrite, native_path(archive, wine)]
-    cmd += [native_path(f, wine) for f in files]
+def run_zipwrite(zipwrite, loader, archive, files):
+    path = windows_path if loader else (lambda p: p)
+    cmd = ([loader] if loader else []) + [zipwrite, path(archive)] + [path(f) for f in files]
     done = subprocess.run(cmd, capture_output=True, text=True, timeout=120, stdin=subprocess.DEVNULL)
     return done.returncode, done.stdout
 
@@ -76,7 +85,8 @@ def check(archive, sources, expect_stored):
 
 
 def main():
-    zipwrite, wine = sys.argv[1], "--wine" in sys.argv[2:]
+    zipwrite = sys.argv[1]
+    loader = loader_for(zipwrite) if zipwrite.lower().endswith(".exe") else None
     work = tempfile.mkdtemp(prefix="check_archives_")
     try:
         rng = random.Random(7)
@@ -88,36 +98,36 @@ def main():
             return path
 
         dump = os.path.join(work, "CRASH.DMP")
-        if wine:
+        if loader:
             # A real minidump, written by dbghelp under Wine.
             maker = os.path.join(os.path.dirname(zipwrite), "make_minidump.exe")
-            subprocess.run(["wine", maker, native_path(dump, wine)], check=True, timeout=120,
+            subprocess.run([loader, maker, windows_path(dump)], check=True, timeout=120,
                            stdin=subprocess.DEVNULL, capture_output=True)
         else:
-            dll = open(os.path.join(DLL_DIR, "kernel32.dll"), "rb").read()
+            dll = wine_dll("kernel32.dll", None)
             make("CRASH.DMP", b"MDMP\x93\xa7" + dll[:300000] + bytes(rng.getrandbits(8) for _ in range(70000)))
         log = make("CRASHLOG.TXT", "".join(f"{i:08X} plugin_Drovan.exe+0x{i * 16:X}\r\n" for i in range(4000)).encode())
         dat = make("CRASHLOG.DAT", b"")
         old = make("OLD.ZIP", bytes(rng.getrandbits(8) for _ in range(5000)))
         txt = make("notes.zip.txt", "Unicode report \u5d29\u6e83\n".encode("utf-16-le") * 300)
         one = make("one.bin", b"\x00")
-        wine_dll = make("user32.dll", open(os.path.join(DLL_DIR, "user32.dll"), "rb").read())
+        user32 = make("user32.dll", wine_dll("user32.dll", loader))
 
         full = os.path.join(work, "full.zip")
-        sources = [dump, dat, log, old, txt, one, wine_dll]
-        rc, out = run_zipwrite(zipwrite, wine, full, sources)
+        sources = [dump, dat, log, old, txt, one, user32]
+        rc, out = run_zipwrite(zipwrite, loader, full, sources)
         assert rc == 0, out
         check(full, sources, {"OLD.ZIP"})
 
         missing = os.path.join(work, "missing.zip")
         os.remove(dat)
-        rc, out = run_zipwrite(zipwrite, wine, missing, [dump, dat, log])
+        rc, out = run_zipwrite(zipwrite, loader, missing, [dump, dat, log])
         assert "add CRASHLOG.DAT: 0x200" in out, out
         assert rc == 1, out
         check(missing, [dump, log], set())
 
         empty = os.path.join(work, "empty.zip")
-        rc, out = run_zipwrite(zipwrite, wine, empty, [])
+        rc, out = run_zipwrite(zipwrite, loader, empty, [])
         assert rc == 0 and open(empty, "rb").read() == b"PK\x05\x06" + bytes(18), out
         print("archives ok")
     finally:

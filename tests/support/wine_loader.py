@@ -1,0 +1,36 @@
+"""Which Wine loader runs a given Windows program.
+
+A 32-bit program needs /usr/lib/wine/wine and a 64-bit one
+/usr/lib/wine/wine64. The loaders are called by their full paths: invoked
+through a link elsewhere, wine64 cannot find itself. Which one a program
+needs is read from the machine field of its PE header, so a script works
+with the programs of either Windows build.
+"""
+import struct
+
+LOADERS = {0x014C: "/usr/lib/wine/wine", 0x8664: "/usr/lib/wine/wine64"}
+
+# Wine's own DLLs, by the loader that runs them.
+DLL_DIRS = {
+    "/usr/lib/wine/wine": "/usr/lib/i386-linux-gnu/wine/i386-windows",
+    "/usr/lib/wine/wine64": "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows",
+}
+
+
+def loader_for(exe):
+    with open(exe, "rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ" or len(head) < 0x40:
+        raise ValueError(f"{exe}: not a Windows program")
+    (pe,) = struct.unpack_from("<I", head, 0x3C)
+    if pe + 6 > len(head) or head[pe:pe + 4] != b"PE\0\0":
+        raise ValueError(f"{exe}: no PE header")
+    (machine,) = struct.unpack_from("<H", head, pe + 4)
+    if machine not in LOADERS:
+        raise ValueError(f"{exe}: machine 0x{machine:04X} is neither x86 nor x64")
+    return LOADERS[machine]
+
+
+def windows_path(path):
+    """A Linux path as Wine's Z: drive shows it."""
+    return "Z:" + path.replace("/", "\\")
