@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "common/thread_name.h"
+#include "system/thread_name.h"
 #include "ipc/transport_interfaces.h"
 
 namespace Core_IPC {

@@ -8,8 +8,8 @@
 #include <atomic>
 #include <string>
 
-#include "common/unique_handle.h"
-#include "ipc/win32_kernel_object.h"
+#include "system/unique_handle.h"
+#include "system/win32_kernel_object.h"
 
 namespace Core_IPC {
 

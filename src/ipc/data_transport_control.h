@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ipc/win32_kernel_object.h"
+#include "system/win32_kernel_object.h"
 
 namespace Core_IPC {
 

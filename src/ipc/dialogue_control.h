@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "system/unique_handle.h"
 #include "ipc/ipc_work_pool.h"
 #include "ipc/pdu.h"
 #include "ipc/transport_detector.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "common/byte_order.h"
+#include "base/byte_order.h"
 
 namespace Core_IPC {
 

@@ -1,6 +1,6 @@
 #include "ipc/ipc_work_pool.h"
 
-#include "common/thread_name.h"
+#include "system/thread_name.h"
 
 namespace Core_IPC {
 

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "system/unique_handle.h"
 
 namespace Core_IPC {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "common/byte_order.h"
+#include "base/byte_order.h"
 
 namespace Core_IPC {
 

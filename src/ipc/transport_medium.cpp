@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "ipc/channel_names.h"
-#include "ipc/event_operations.h"
+#include "system/event_operations.h"
 #include "ipc/guid_win32.h"
 
 namespace Core_IPC {

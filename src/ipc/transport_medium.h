@@ -10,11 +10,11 @@
 #include <memory>
 #include <mutex>
 
-#include "common/unique_handle.h"
+#include "system/unique_handle.h"
 #include "ipc/data_notify_watch.h"
 #include "ipc/data_transport_control.h"
 #include "ipc/transport_interfaces.h"
-#include "ipc/win32_kernel_object.h"
+#include "system/win32_kernel_object.h"
 
 namespace Core_IPC {
 

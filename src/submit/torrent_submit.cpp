@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "submit/endpoint_address.h"
-#include "submit/submit_lock.h"
+#include "http/submit_lock.h"
 
 namespace OrbwellSearch {
 

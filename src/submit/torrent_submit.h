@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "common/unique_handle.h"
-#include "submit/w3_client.h"
+#include "system/unique_handle.h"
+#include "http/w3_client.h"
 
 namespace OrbwellSearch {
 

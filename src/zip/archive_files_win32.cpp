@@ -2,7 +2,7 @@
 // page.
 #include <windows.h>
 
-#include "common/unique_handle.h"
+#include "system/unique_handle.h"
 #include "zip/archive_io.h"
 
 namespace Zip {

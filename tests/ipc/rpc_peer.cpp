@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/unique_handle.h"
+#include "system/unique_handle.h"
 #include "ipc/channel_identity.h"
 #include "ipc/procedure_calls.h"
 #include "rpc_test_interface.h"

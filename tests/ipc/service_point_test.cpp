@@ -2,7 +2,7 @@
 // not be built.
 #include <gtest/gtest.h>
 
-#include "common/unique_handle.h"
+#include "system/unique_handle.h"
 #include "ipc/channel_identity.h"
 #include "ipc/channel_names.h"
 #include "ipc/guid_win32.h"

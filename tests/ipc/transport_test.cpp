@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "common/byte_order.h"
+#include "base/byte_order.h"
 #include "ipc/channel_identity.h"
 #include "ipc/channel_names.h"
 #include "ipc/guid_win32.h"

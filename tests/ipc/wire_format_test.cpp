@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "common/byte_order.h"
+#include "base/byte_order.h"
 #include "ipc/channel_identity.h"
 #include "ipc/channel_names.h"
 #include "ipc/medium_message.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "crash/file_helper.h"
+#include "system/file_helper.h"
 #include "submit/torrent_submit.h"
 
 namespace OrbwellSearch {
@@ -58,7 +58,7 @@ class SubmitTest : public ::testing::Test {
   }
 
   void configure(const std::string& version, const std::string& report) {
-    Core_Crash::write_whole_file(widen(state_dir_ + "\\config.json"),
+    Core_Common::write_whole_file(widen(state_dir_ + "\\config.json"),
                                  "{\"version\": \"" + version + "\", \"report\": \"" + report + "\"}");
   }
 
@@ -80,13 +80,13 @@ class SubmitTest : public ::testing::Test {
 
   std::string read_state(const std::string& relative) {
     std::string content;
-    Core_Crash::read_whole_file(widen(state_dir_ + "\\" + relative), content);
+    Core_Common::read_whole_file(widen(state_dir_ + "\\" + relative), content);
     return content;
   }
 
   std::string temp_file(const std::string& name, const std::string& content) {
     const std::string path = state_dir_ + "\\" + name;
-    Core_Crash::write_whole_file(widen(path), content);
+    Core_Common::write_whole_file(widen(path), content);
     return path;
   }
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "common/unique_handle.h"
+#include "system/unique_handle.h"
 
 namespace Test_Support {
 

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "common/unique_handle.h"
+#include "system/unique_handle.h"
 #include "ipc/channel_names.h"
-#include "ipc/event_operations.h"
+#include "system/event_operations.h"
 #include "ipc/medium_message.h"
 #include "ipc/route_envelope.h"
 

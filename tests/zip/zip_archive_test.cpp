@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "common/byte_order.h"
+#include "base/byte_order.h"
 #include "zip/crc32.h"
 #include "zip_test_support.h"
 

@@ -1,7 +1,0 @@
-#include "common/fatal_error.h"
-
-namespace Core_Common {
-
-void raise_fatal_error() { throw Fatal_Error(); }
-
-}  // namespace Core_Common

@@ -1,0 +1,54 @@
+#include "runtime/task_queue.h"
+
+#include <algorithm>
+
+#include "runtime/clock.h"
+
+namespace Core_Common {
+
+void Task_Queue::post_task(const void* owner, Callback callback) {
+  std::lock_guard<std::recursive_mutex> hold(list_lock_);
+  tasks_.push_back({owner, std::move(callback)});
+}
+
+void Task_Queue::cancel_tasks(const void* owner) {
+  const auto remove_owner = [&] {
+    std::lock_guard<std::recursive_mutex> list(list_lock_);
+    tasks_.erase(std::remove_if(tasks_.begin(), tasks_.end(),
+                                [&](const Entry& e) { return e.owner == owner; }),
+                 tasks_.end());
+  };
+  // First out of the queue, so that nothing of the owner starts while this
+  // waits: the run lock is not fair, and a busy run could take it again
+  // and again before this thread gets it.
+  remove_owner();
+  // Then wait for a callback that is running, and drop what was posted
+  // meanwhile.
+  std::lock_guard<std::recursive_mutex> run(run_lock_);
+  remove_owner();
+}
+
+void Task_Queue::run_tasks() {
+  const timestamp_auto started;
+  for (;;) {
+    // The run lock stays held while the task runs, which is what makes a
+    // cancel on another thread wait for it.
+    std::lock_guard<std::recursive_mutex> run(run_lock_);
+    Entry next;
+    {
+      std::lock_guard<std::recursive_mutex> list(list_lock_);
+      if (tasks_.empty()) return;
+      next = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    if (next.callback) next.callback();
+    if (started.elapsed_milliseconds() > static_cast<int64_t>(kRunLimitMs)) return;
+  }
+}
+
+size_t Task_Queue::size() const {
+  std::lock_guard<std::recursive_mutex> hold(list_lock_);
+  return tasks_.size();
+}
+
+}  // namespace Core_Common

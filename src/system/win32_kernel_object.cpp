@@ -1,0 +1,89 @@
+#include "system/win32_kernel_object.h"
+
+#include <sddl.h>
+
+namespace Core_Common {
+
+namespace {
+
+using InitializeSecurityDescriptor_Fn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, DWORD);
+using SetSecurityDescriptorDacl_Fn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+using GetSecurityDescriptorSacl_Fn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, LPBOOL, PACL*, LPBOOL);
+using SetSecurityDescriptorSacl_Fn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+using ConvertStringSecurityDescriptor_Fn = BOOL(WINAPI*)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*,
+                                                         PULONG);
+
+// A SACL holding one mandatory label: integrity Low, no write-up.
+constexpr wchar_t kLowIntegrityLabel[] = L"S:(ML;;NW;;;LW)";
+
+struct Library_Release {
+  void operator()(HMODULE m) const { ::FreeLibrary(m); }
+};
+
+template <typename Fn>
+Fn resolve(HMODULE library, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
+}
+
+}  // namespace
+
+Win32_Kernel_Object::Win32_Kernel_Object() {
+  attributes_.nLength = sizeof(SECURITY_ATTRIBUTES);
+  attributes_.bInheritHandle = FALSE;
+  build_descriptor();
+}
+
+Win32_Kernel_Object::~Win32_Kernel_Object() = default;
+
+void Win32_Kernel_Object::build_descriptor() {
+  // The functions are looked up at run time so that systems without
+  // integrity labels still run, with default security.
+  std::unique_ptr<HINSTANCE__, Library_Release> advapi(::LoadLibraryW(L"Advapi32.dll"));
+  if (!advapi) return;
+
+  const auto initialize =
+      resolve<InitializeSecurityDescriptor_Fn>(advapi.get(), "InitializeSecurityDescriptor");
+  const auto set_dacl =
+      resolve<SetSecurityDescriptorDacl_Fn>(advapi.get(), "SetSecurityDescriptorDacl");
+  const auto get_sacl =
+      resolve<GetSecurityDescriptorSacl_Fn>(advapi.get(), "GetSecurityDescriptorSacl");
+  const auto set_sacl =
+      resolve<SetSecurityDescriptorSacl_Fn>(advapi.get(), "SetSecurityDescriptorSacl");
+  const auto convert = resolve<ConvertStringSecurityDescriptor_Fn>(
+      advapi.get(), "ConvertStringSecurityDescriptorToSecurityDescriptorW");
+  if (!initialize || !set_dacl || !get_sacl || !set_sacl || !convert) return;
+
+  // Any failing step leaves the object with default security.
+  auto descriptor = std::make_unique<SECURITY_DESCRIPTOR>();
+  if (!initialize(descriptor.get(), SECURITY_DESCRIPTOR_REVISION)) return;
+  if (!set_dacl(descriptor.get(), TRUE, nullptr, FALSE)) return;
+
+  PSECURITY_DESCRIPTOR converted = nullptr;
+  if (!convert(kLowIntegrityLabel, SDDL_REVISION_1, &converted, nullptr)) return;
+  std::unique_ptr<void, Local_Free> label(converted);
+
+  BOOL sacl_present = FALSE;
+  BOOL sacl_defaulted = FALSE;
+  PACL sacl = nullptr;
+  if (!get_sacl(converted, &sacl_present, &sacl, &sacl_defaulted)) return;
+  if (!set_sacl(descriptor.get(), TRUE, sacl, FALSE)) return;
+
+  label_descriptor_ = std::move(label);
+  descriptor_ = std::move(descriptor);
+  attributes_.lpSecurityDescriptor = descriptor_.get();
+  descriptor_valid_ = true;
+}
+
+bool Win32_Kernel_Object::create_event(const std::wstring& name, bool manual_reset) {
+  assign_name(name);
+  handle_.reset(::CreateEventW(effective_security_attributes(), manual_reset ? TRUE : FALSE, FALSE,
+                               name_.c_str()));
+  return static_cast<bool>(handle_);
+}
+
+void Win32_Kernel_Object::assign_name(const std::wstring& name) {
+  name_ = name;
+  opened_ = false;
+}
+
+}  // namespace Core_Common
