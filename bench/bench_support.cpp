@@ -27,15 +27,15 @@ Event_Bounce::Event_Bounce() {
   ping_name_ = L"bench_ping_" + suffix;
   pong_name_ = L"bench_pong_" + suffix;
   // They live as long as the benchmark process.
-  ping_ = ::CreateEventW(nullptr, FALSE, FALSE, ping_name_.c_str());
-  pong_ = ::CreateEventW(nullptr, FALSE, FALSE, pong_name_.c_str());
+  ping_.reset(::CreateEventW(nullptr, FALSE, FALSE, ping_name_.c_str()));
+  pong_.reset(::CreateEventW(nullptr, FALSE, FALSE, pong_name_.c_str()));
 }
 
 double Event_Bounce::measure(int count) {
   const double start = now_us();
   for (int i = 0; i < count; ++i) {
-    ::SetEvent(ping_);
-    if (::WaitForSingleObject(pong_, 5000) != WAIT_OBJECT_0) return -1;
+    ::SetEvent(ping_.get());
+    if (::WaitForSingleObject(pong_.get(), 5000) != WAIT_OBJECT_0) return -1;
   }
   return (now_us() - start) / count;
 }
@@ -55,15 +55,13 @@ std::optional<Core_IPC::Guid> run_peer_bounces(int argc, wchar_t** argv) {
 }
 
 bool answer_bounces(const wchar_t* ping_name, const wchar_t* pong_name, int count) {
-  HANDLE ping = ::OpenEventW(EVENT_ALL_ACCESS, FALSE, ping_name);
-  HANDLE pong = ::OpenEventW(EVENT_ALL_ACCESS, FALSE, pong_name);
-  bool ok = ping != nullptr && pong != nullptr;
+  const Core_Common::Unique_Handle ping(::OpenEventW(EVENT_ALL_ACCESS, FALSE, ping_name));
+  const Core_Common::Unique_Handle pong(::OpenEventW(EVENT_ALL_ACCESS, FALSE, pong_name));
+  bool ok = ping && pong;
   for (int i = 0; ok && i < count; ++i) {
-    ok = ::WaitForSingleObject(ping, 5000) == WAIT_OBJECT_0;
-    if (ok) ::SetEvent(pong);
+    ok = ::WaitForSingleObject(ping.get(), 5000) == WAIT_OBJECT_0;
+    if (ok) ::SetEvent(pong.get());
   }
-  if (ping) ::CloseHandle(ping);
-  if (pong) ::CloseHandle(pong);
   return ok;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ipc/guid.h"
+#include "system/unique_handle.h"
 
 namespace Bench {
 
@@ -35,8 +36,8 @@ class Event_Bounce {
  private:
   std::wstring ping_name_;
   std::wstring pong_name_;
-  HANDLE ping_;
-  HANDLE pong_;
+  Core_Common::Unique_Handle ping_;
+  Core_Common::Unique_Handle pong_;
 };
 
 // The child's side: answers `count` pings. False when they stop coming.

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "system/system_library.h"
+#include "system/unique_handle.h"
+
 namespace {
 
 // The parameters of MiniDumpWriteDump that this program uses; the
@@ -23,20 +26,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: make_minidump FILE [full]\n");
     return 2;
   }
-  HMODULE dbghelp = ::LoadLibraryW(L"dbghelp.dll");
-  if (dbghelp == nullptr) return 3;
-  const auto write_dump = reinterpret_cast<Write_Dump_Fn>(
-      reinterpret_cast<void*>(::GetProcAddress(dbghelp, "MiniDumpWriteDump")));
+  const Core_Common::System_Library dbghelp(L"dbghelp.dll");
+  const auto write_dump = dbghelp.find<Write_Dump_Fn>("MiniDumpWriteDump");
   if (write_dump == nullptr) return 3;
 
-  HANDLE file = ::CreateFileA(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 4;
+  const Core_Common::Unique_Handle file(::CreateFileA(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return 4;
   int type = kMiniDumpWithDataSegs | kMiniDumpWithHandleData;
   if (argc == 3 && std::strcmp(argv[2], "full") == 0) type |= kMiniDumpWithFullMemory;
-  const BOOL ok = write_dump(::GetCurrentProcess(), ::GetCurrentProcessId(), file, type, nullptr,
-                             nullptr, nullptr);
-  ::CloseHandle(file);
-  ::FreeLibrary(dbghelp);
+  const BOOL ok = write_dump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.get(), type,
+                             nullptr, nullptr, nullptr);
   return ok ? 0 : 1;
 }

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <system_error>
 
+#include "system/system_library.h"
+
 namespace Core_Common {
 
 namespace {
@@ -17,23 +19,20 @@ void file_t::fast_allocate() {
   static std::atomic<bool> attempted{false};
   if (attempted.exchange(true)) return;
 
-  const HMODULE advapi = ::GetModuleHandleW(L"Advapi32.dll");
   using Privilege_Check_Fn = BOOL(WINAPI*)(HANDLE, PPRIVILEGE_SET, LPBOOL);
   using Lookup_Privilege_Fn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, PLUID);
-  const auto privilege_check = advapi == nullptr ? nullptr
-      : reinterpret_cast<Privilege_Check_Fn>(
-            reinterpret_cast<void*>(::GetProcAddress(advapi, "PrivilegeCheck")));
-  const auto lookup = advapi == nullptr ? nullptr
-      : reinterpret_cast<Lookup_Privilege_Fn>(
-            reinterpret_cast<void*>(::GetProcAddress(advapi, "LookupPrivilegeValueW")));
+  const System_Library advapi(L"Advapi32.dll");
+  const auto privilege_check = advapi.find<Privilege_Check_Fn>("PrivilegeCheck");
+  const auto lookup = advapi.find<Lookup_Privilege_Fn>("LookupPrivilegeValueW");
   if (privilege_check == nullptr || lookup == nullptr) throw_last_error("file_t::fast_allocate");
 
   LUID privilege;
   if (!lookup(nullptr, L"SeManageVolumePrivilege", &privilege)) throw_last_error("file_t::fast_allocate");
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &token)) {
+  HANDLE opened = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, &opened)) {
     throw_last_error("file_t::fast_allocate");
   }
+  Unique_Handle token(opened);
   TOKEN_PRIVILEGES enable{};
   enable.PrivilegeCount = 1;
   enable.Privileges[0].Luid = privilege;
@@ -44,32 +43,26 @@ void file_t::fast_allocate() {
   check.Privilege[0].Luid = privilege;
   check.Privilege[0].Attributes = SE_PRIVILEGE_ENABLED;
   BOOL held = FALSE;
-  const bool ok = ::AdjustTokenPrivileges(token, FALSE, &enable, 0, nullptr, nullptr) &&
-                  privilege_check(token, &check, &held);
+  const bool ok = ::AdjustTokenPrivileges(token.get(), FALSE, &enable, 0, nullptr, nullptr) &&
+                  privilege_check(token.get(), &check, &held);
   const DWORD error = ::GetLastError();
-  ::CloseHandle(token);
+  token.reset();
   if (!ok) throw std::system_error(static_cast<int>(error), std::system_category(), "file_t::fast_allocate");
   if (!held) throw std::system_error(ERROR_PRIVILEGE_NOT_HELD, std::system_category(), "file_t::fast_allocate");
 }
 
 void file_t::open(const std::wstring& path, bool read_only) {
-  try {
-    fast_allocate();
-  } catch (const std::system_error&) {
-    // Without the privilege files work all the same, only slower to grow.
-  }
   close();
-  handle_ = ::CreateFileW(path.c_str(), read_only ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          read_only ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) throw_last_error("file_t::open");
-  read_only_ = read_only;
+  handle_.reset(::CreateFileW(path.c_str(), read_only ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              read_only ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle_) throw_last_error("file_t::open");
 }
 
 size_t file_t::read(void* buffer, size_t count) {
   if (count == 0) return 0;
   DWORD got = 0;
-  if (!::ReadFile(handle_, buffer, static_cast<DWORD>(count), &got, nullptr)) {
+  if (!::ReadFile(handle_.get(), buffer, static_cast<DWORD>(count), &got, nullptr)) {
     throw_last_error("file_t::read");
   }
   return got;
@@ -78,33 +71,37 @@ size_t file_t::read(void* buffer, size_t count) {
 size_t file_t::write(const void* buffer, size_t count) {
   if (count == 0) return 0;
   DWORD written = 0;
-  if (!::WriteFile(handle_, buffer, static_cast<DWORD>(count), &written, nullptr)) {
+  if (!::WriteFile(handle_.get(), buffer, static_cast<DWORD>(count), &written, nullptr)) {
     throw_last_error("file_t::write");
   }
   return written;
 }
 
 void file_t::set_length(uint32_t length) {
+  // The privilege is process-wide, so it is asked for only here, where a
+  // length changes, and not by every open of a file for reading.
+  try {
+    fast_allocate();
+  } catch (const std::system_error&) {
+    // Without it lengths change all the same, only with zero-fill.
+  }
   ::SetLastError(0);
-  if (::SetFilePointer(handle_, static_cast<LONG>(length), nullptr, FILE_BEGIN) ==
+  if (::SetFilePointer(handle_.get(), static_cast<LONG>(length), nullptr, FILE_BEGIN) ==
           INVALID_SET_FILE_POINTER &&
       ::GetLastError() != 0) {
     throw_last_error("file_t::seek");
   }
-  if (!::SetEndOfFile(handle_)) throw_last_error("file_t::set_length");
+  if (!::SetEndOfFile(handle_.get())) throw_last_error("file_t::set_length");
 }
 
 uint32_t file_t::get_length() {
   ::SetLastError(0);
-  const DWORD size = ::GetFileSize(handle_, nullptr);
+  const DWORD size = ::GetFileSize(handle_.get(), nullptr);
   if (size == INVALID_FILE_SIZE && ::GetLastError() != 0) throw_last_error("file_t::get_length");
   return size;
 }
 
-void file_t::close() {
-  if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  handle_ = INVALID_HANDLE_VALUE;
-}
+void file_t::close() { handle_.reset(); }
 
 bool read_whole_file(const std::wstring& path, std::string& content) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "system/unique_handle.h"
+
 namespace Core_Common {
 
 class file_t {
@@ -26,15 +28,15 @@ class file_t {
   void set_length(uint32_t length);
   uint32_t get_length();
   void close();
-  bool is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool is_open() const { return static_cast<bool>(handle_); }
 
-  // Tries once per process to enable the volume-maintenance privilege, so
-  // that length changes need not zero-fill. Throws on any failed step.
+  // Tries once per process to enable the volume-maintenance privilege in
+  // the process's token, which lets a file's length change without the
+  // system zero-filling the new part. Throws on any failed step.
   static void fast_allocate();
 
  private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-  bool read_only_ = false;
+  Unique_Handle handle_;
 };
 
 // False, with the last error ERROR_FILE_NOT_FOUND, when `path` is not an

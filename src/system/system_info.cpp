@@ -5,6 +5,7 @@
 
 #include "system/dos_time_text.h"
 #include "system/os_version_table.h"
+#include "system/system_library.h"
 
 namespace Core_Common {
 
@@ -45,13 +46,9 @@ void format_local_time(const FILETIME& time, std::string& text) {
 
 uint16_t get_ui_language() {
   LANGID language = ::GetSystemDefaultLangID();
-  if (HMODULE kernel = ::LoadLibraryW(L"kernel32.dll")) {
-    using Get_Ui_Language_Fn = LANGID(WINAPI*)();
-    const auto get = reinterpret_cast<Get_Ui_Language_Fn>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel, "GetUserDefaultUILanguage")));
-    if (get != nullptr) language = get();
-    ::FreeLibrary(kernel);
-  }
+  using Get_Ui_Language_Fn = LANGID(WINAPI*)();
+  const System_Library kernel(L"kernel32.dll");
+  if (const auto get = kernel.find<Get_Ui_Language_Fn>("GetUserDefaultUILanguage")) language = get();
   return language;
 }
 

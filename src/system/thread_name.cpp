@@ -2,17 +2,18 @@
 
 #include <windows.h>
 
+#include "system/system_library.h"
+
 namespace Core_Common {
 
 void set_current_thread_name(const wchar_t* name) {
   // SetThreadDescription exists only on newer systems; elsewhere the
   // thread simply stays unnamed.
   using Set_Description_Fn = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-  const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  if (kernel == nullptr) return;
-  const auto set_description = reinterpret_cast<Set_Description_Fn>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetThreadDescription")));
-  if (set_description != nullptr) set_description(::GetCurrentThread(), name);
+  const System_Library kernel(L"kernel32.dll");
+  if (const auto set_description = kernel.find<Set_Description_Fn>("SetThreadDescription")) {
+    set_description(::GetCurrentThread(), name);
+  }
 }
 
 }  // namespace Core_Common

@@ -2,6 +2,8 @@
 
 #include <sddl.h>
 
+#include "system/system_library.h"
+
 namespace Core_Common {
 
 namespace {
@@ -16,15 +18,6 @@ using ConvertStringSecurityDescriptor_Fn = BOOL(WINAPI*)(LPCWSTR, DWORD, PSECURI
 // A SACL holding one mandatory label: integrity Low, no write-up.
 constexpr wchar_t kLowIntegrityLabel[] = L"S:(ML;;NW;;;LW)";
 
-struct Library_Release {
-  void operator()(HMODULE m) const { ::FreeLibrary(m); }
-};
-
-template <typename Fn>
-Fn resolve(HMODULE library, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
-}
-
 }  // namespace
 
 Win32_Kernel_Object::Win32_Kernel_Object() {
@@ -38,19 +31,18 @@ Win32_Kernel_Object::~Win32_Kernel_Object() = default;
 void Win32_Kernel_Object::build_descriptor() {
   // The functions are looked up at run time so that systems without
   // integrity labels still run, with default security.
-  std::unique_ptr<HINSTANCE__, Library_Release> advapi(::LoadLibraryW(L"Advapi32.dll"));
-  if (!advapi) return;
+  const System_Library advapi(L"Advapi32.dll");
 
   const auto initialize =
-      resolve<InitializeSecurityDescriptor_Fn>(advapi.get(), "InitializeSecurityDescriptor");
+      advapi.find<InitializeSecurityDescriptor_Fn>("InitializeSecurityDescriptor");
   const auto set_dacl =
-      resolve<SetSecurityDescriptorDacl_Fn>(advapi.get(), "SetSecurityDescriptorDacl");
+      advapi.find<SetSecurityDescriptorDacl_Fn>("SetSecurityDescriptorDacl");
   const auto get_sacl =
-      resolve<GetSecurityDescriptorSacl_Fn>(advapi.get(), "GetSecurityDescriptorSacl");
+      advapi.find<GetSecurityDescriptorSacl_Fn>("GetSecurityDescriptorSacl");
   const auto set_sacl =
-      resolve<SetSecurityDescriptorSacl_Fn>(advapi.get(), "SetSecurityDescriptorSacl");
-  const auto convert = resolve<ConvertStringSecurityDescriptor_Fn>(
-      advapi.get(), "ConvertStringSecurityDescriptorToSecurityDescriptorW");
+      advapi.find<SetSecurityDescriptorSacl_Fn>("SetSecurityDescriptorSacl");
+  const auto convert = advapi.find<ConvertStringSecurityDescriptor_Fn>(
+      "ConvertStringSecurityDescriptorToSecurityDescriptorW");
   if (!initialize || !set_dacl || !get_sacl || !set_sacl || !convert) return;
 
   // Any failing step leaves the object with default security.
@@ -83,7 +75,6 @@ bool Win32_Kernel_Object::create_event(const std::wstring& name, bool manual_res
 
 void Win32_Kernel_Object::assign_name(const std::wstring& name) {
   name_ = name;
-  opened_ = false;
 }
 
 }  // namespace Core_Common

@@ -24,7 +24,7 @@ Child_Process::Child_Process(const std::wstring& program, const std::wstring& ar
   PROCESS_INFORMATION info{};
   if (::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                        &startup, &info)) {
-    ::CloseHandle(info.hThread);
+    const Core_Common::Unique_Handle thread(info.hThread);  // not needed
     process_.reset(info.hProcess);
   }
 }
