@@ -1,6 +1,6 @@
 // A small HTTP client over WinINet: one connection, one request at a time.
-// W3Client blocks until its request is sent; AsyncW3Client uses WinINet's
-// asynchronous mode and is driven step by step by the submission worker.
+// W3Client blocks until its request is sent; its asynchronous form is
+// AsyncW3Client.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "http/form_body.h"
+#include "http/internet_handle.h"
 #include "http/url_parts.h"
 
 namespace OrbwellSearch {
@@ -61,9 +62,10 @@ class W3Client {
   DWORD ReadChunk(char* buffer, DWORD size);
 
   int m_kind = REQUEST_GET;
-  HINTERNET m_internet = nullptr;
-  HINTERNET m_connection = nullptr;
-  HINTERNET m_request = nullptr;
+  // Closed request first: members go in reverse order.
+  Unique_Internet_Handle m_internet;
+  Unique_Internet_Handle m_connection;
+  Unique_Internet_Handle m_request;
   std::string m_host;
   std::string m_user;
   std::string m_password;
@@ -73,52 +75,6 @@ class W3Client {
   int m_status = 0;
   std::vector<FormField> m_fields;
   std::vector<Cookie> m_cookies;
-};
-
-class AsyncW3Client : public W3Client {
- public:
-  AsyncW3Client();
-  ~AsyncW3Client() override;
-
-  bool RequestPostMultiParts(const std::string& object, const char* referrer) override;
-  bool RequestPost(const std::string& object, const char* referrer) override;
-  bool RequestGet(const std::string& object, const char* referrer) override;
-
-  virtual bool OnRequestFailed();
-  virtual bool OnRequestComplete();
-  virtual bool EndPostMultiParts();
-  virtual bool EndPost();
-  virtual bool EndGet();
-  virtual void OnFailure() {}
-  virtual void OnResponse(const std::string& body) {}
-
-  bool ConnectUrl(const std::string& url);
-  bool StartRequest(const std::string& object, int kind);
-
-  // The WinINet status callback of every asynchronous root handle. Its
-  // context is the client's id, never its address, so a completion that
-  // arrives after the client is gone finds nothing to touch.
-  static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
-                                      LPVOID information, DWORD information_length);
-
-  // Called (under the submission lock) when a completion changed the
-  // state; the submission manager points it at its worker.
-  static void set_progress_signal(void (*signal)());
-
-  int m_state = RS_NEW;
-  std::string m_url;
-  // When WinINet last reported anything about this request (tick count).
-  DWORD m_last_activity = 0;
-  int kind() const { return m_kind; }
-  bool end_issued() const { return m_end_issued; }
-
- protected:
-  bool EndRequest(std::unique_ptr<std::vector<uint8_t>>& body, const char* missing);
-
-  std::unique_ptr<std::vector<uint8_t>> m_buf_post2;
-  std::unique_ptr<std::vector<uint8_t>> m_buf_post;
-  DWORD_PTR m_id;
-  bool m_end_issued = false;
 };
 
 }  // namespace OrbwellSearch

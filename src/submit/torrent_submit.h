@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "http/async_w3_client.h"
 #include "system/unique_handle.h"
-#include "http/w3_client.h"
 
 namespace OrbwellSearch {
 
@@ -62,7 +62,6 @@ class SubmitWorker {
 
   void signal_work() { ::SetEvent(work_.get()); }
   void signal_progress() { ::SetEvent(progress_.get()); }
-  bool running() const { return static_cast<bool>(thread_); }
 
  private:
   static DWORD WINAPI thread_main(void* self);

@@ -1,0 +1,7 @@
+#include "http/submit_lock.h"
+
+namespace OrbwellSearch {
+
+std::recursive_mutex g_submit_lock;
+
+}  // namespace OrbwellSearch
