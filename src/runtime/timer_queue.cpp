@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <new>
 #include <string>
 
-#include "base/fatal_error.h"
-#include "system/block_pool.h"
 #include "base/crash_context.h"
+#include "base/fatal_error.h"
+#include "base/widen.h"
+#include "system/block_pool.h"
 
 namespace Core_Common {
 
@@ -24,21 +24,8 @@ std::mutex& record_pool_lock() {
   return lock;
 }
 
-std::unique_ptr<TimerQueue>& queue_slot() {
-  static std::unique_ptr<TimerQueue> slot;
-  return slot;
-}
-
 std::atomic<uint64_t> run_start_ms{0};
 std::atomic<uint64_t> callback_end_ms{0};
-
-std::wstring widen(const char* text) {
-  std::wstring wide;
-  for (const char* c = text; c != nullptr && *c != '\0'; ++c) {
-    wide += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-  }
-  return wide;
-}
 
 }  // namespace
 
@@ -151,19 +138,6 @@ size_t TimerQueue::armed_count() const {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   return armed_.size();
 }
-
-void create_timer_queue() { queue_slot() = std::make_unique<TimerQueue>(); }
-void destroy_timer_queue() { queue_slot().reset(); }
-TimerQueue* timer_queue() { return queue_slot().get(); }
-
-void set_timer(timer_t*& handle, uint32_t interval_ms, bool repeat, const char* name,
-               TimerQueue::Callback callback) {
-  timer_queue()->set_timer(handle, interval_ms, repeat, name, std::move(callback));
-}
-
-void kill_timer(timer_t*& handle) { timer_queue()->kill_timer(handle); }
-
-void run_due_timers() { timer_queue()->run_due_timers(); }
 
 uint64_t last_timer_run_start_ms() { return run_start_ms; }
 uint64_t last_timer_callback_end_ms() { return callback_end_ms; }
