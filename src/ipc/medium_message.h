@@ -23,9 +23,6 @@ struct Medium_Message {
   Guid message_id;
   const uint8_t* body = nullptr;
   size_t body_size = 0;
-
-  // Total bytes the message occupies, tail included.
-  size_t size() const { return body_size + kOverhead; }
 };
 
 // Serialises a message; the tail is zero-filled.

@@ -22,8 +22,6 @@ class Transport_Detector final : public Transport_Detector_Int {
   bool start() override { return medium_ && medium_->start(); }
   bool accept(const uint8_t* envelope, size_t size) override;
 
-  const Guid& own_endpoint() const { return own_endpoint_; }
-
  private:
   Transport_Detector_Owner* owner_;
   Guid own_endpoint_;

@@ -19,11 +19,8 @@ void drain_event(HANDLE event, uint32_t timeout_ms) {
 
 void signal_named_event(const std::wstring& name, Event_Guard& guard) {
   guard.timeout_ms = kSignalDrainLimitMs;
-  guard.opened = false;
-  guard.timed_out = false;
   guard.event.reset(::OpenEventW(EVENT_ALL_ACCESS, FALSE, name.c_str()));
   if (!guard.event) return;
-  guard.opened = true;
   drain_event(guard.event.get(), guard.timeout_ms);
   ::SetEvent(guard.event.get());
 }

@@ -34,8 +34,6 @@ class Mutex_Guard {
 // since that could take the signal away before the receiver woke.
 struct Event_Guard {
   uint32_t timeout_ms = INFINITE;  // INFINITE: no limit
-  bool opened = false;
-  bool timed_out = false;
   Unique_Handle event;
 };
 

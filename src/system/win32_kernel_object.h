@@ -16,9 +16,6 @@ namespace Core_Common {
 
 class Win32_Kernel_Object {
  public:
-  // The Win32 function that opens an existing object of a kind.
-  using Open_Function = HANDLE(WINAPI*)(DWORD access, BOOL inherit, LPCWSTR name);
-
   Win32_Kernel_Object();
   virtual ~Win32_Kernel_Object();
 
@@ -28,14 +25,12 @@ class Win32_Kernel_Object {
 
   virtual HANDLE handle() const { return handle_.get(); }
   virtual std::wstring name() const { return name_; }
-  virtual bool opened() const { return opened_; }
   virtual SECURITY_ATTRIBUTES* security_attributes() { return &attributes_; }
   // The embedded attributes when the low-integrity descriptor was built,
   // otherwise null (default security).
   virtual SECURITY_ATTRIBUTES* effective_security_attributes() {
     return descriptor_valid_ ? &attributes_ : nullptr;
   }
-  virtual Open_Function open_function() const { return nullptr; }
 
   // Creates (or opens, when it exists) a named event, initially
   // non-signalled. Returns whether a handle was obtained.
@@ -56,7 +51,6 @@ class Win32_Kernel_Object {
 
   SECURITY_ATTRIBUTES attributes_{};
   bool descriptor_valid_ = false;
-  bool opened_ = false;
   Unique_Handle handle_;
   std::wstring name_;
   std::unique_ptr<SECURITY_DESCRIPTOR> descriptor_;
@@ -65,14 +59,8 @@ class Win32_Kernel_Object {
   std::unique_ptr<void, Local_Free> label_descriptor_;
 };
 
-class Adapt_Win32_Event : public Win32_Kernel_Object {
- public:
-  Open_Function open_function() const override { return &::OpenEventW; }
-};
-
-class Adapt_Win32_MappingFile : public Win32_Kernel_Object {
- public:
-  Open_Function open_function() const override { return &::OpenFileMappingW; }
-};
+// The two kinds the channel names: its events and its mapping.
+class Adapt_Win32_Event : public Win32_Kernel_Object {};
+class Adapt_Win32_MappingFile : public Win32_Kernel_Object {};
 
 }  // namespace Core_Common

@@ -13,7 +13,9 @@ TEST(KernelObject, SecurityAttributesAreFixedAndNotInherited) {
   EXPECT_FALSE(event.security_attributes()->bInheritHandle);
   // Either the low-integrity descriptor was built, or default security.
   SECURITY_ATTRIBUTES* effective = event.effective_security_attributes();
-  if (effective != nullptr) EXPECT_NE(effective->lpSecurityDescriptor, nullptr);
+  if (effective != nullptr) {
+    EXPECT_NE(effective->lpSecurityDescriptor, nullptr);
+  }
 }
 
 TEST(KernelObject, CreatingAnExistingEventOpensItAndItsResetModeWins) {
