@@ -1,16 +1,5 @@
-# Cross-build for 32-bit Windows with MinGW-w64 (posix threads), run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows: the build we ship.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CMAKE_C_COMPILER   i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER  i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# The 32-bit loader by its full path: the `wine` command would fall back to
-# the 64-bit one where 32-bit Wine is missing.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)
+set(mingw_triple i686-w64-mingw32)
+set(wine_loader /usr/lib/wine/wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

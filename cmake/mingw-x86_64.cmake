@@ -1,15 +1,5 @@
-# Cross-build for 64-bit Windows with MinGW-w64 (posix threads), run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows: the same sources for a 64-bit main client and plug-in.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER   x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER  x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# The loader by its full path: through a link elsewhere it cannot find itself.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+set(mingw_triple x86_64-w64-mingw32)
+set(wine_loader /usr/lib/wine/wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
