@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "ipc/channel_identity.h"
 #include "ipc/guid_win32.h"
 #include "ipc/transport_detector.h"
 #include "support/child_process.h"
 #include "support/pdu_inbox.h"
 #include "support/raw_channel.h"
-#include "bench_support.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "system/thread_name.h"
 #include "ipc/transport_interfaces.h"
+#include "system/thread_name.h"
 
 namespace Core_IPC {
 

@@ -10,10 +10,10 @@
 #include <optional>
 #include <vector>
 
-#include "system/unique_handle.h"
 #include "ipc/ipc_work_pool.h"
 #include "ipc/pdu.h"
 #include "ipc/transport_detector.h"
+#include "system/unique_handle.h"
 
 namespace Core_IPC {
 

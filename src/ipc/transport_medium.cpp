@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "ipc/channel_names.h"
-#include "system/event_operations.h"
 #include "ipc/guid_win32.h"
+#include "system/event_operations.h"
 
 namespace Core_IPC {
 

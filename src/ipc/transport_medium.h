@@ -10,10 +10,10 @@
 #include <memory>
 #include <mutex>
 
-#include "system/unique_handle.h"
 #include "ipc/data_notify_watch.h"
 #include "ipc/data_transport_control.h"
 #include "ipc/transport_interfaces.h"
+#include "system/unique_handle.h"
 #include "system/win32_kernel_object.h"
 
 namespace Core_IPC {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "submit/endpoint_address.h"
 #include "http/submit_lock.h"
+#include "submit/endpoint_address.h"
 
 namespace OrbwellSearch {
 

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "system/unique_handle.h"
 #include "ipc/channel_identity.h"
 #include "ipc/procedure_calls.h"
 #include "rpc_test_interface.h"
+#include "system/unique_handle.h"
 
 namespace {
 

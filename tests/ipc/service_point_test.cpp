@@ -2,11 +2,11 @@
 // not be built.
 #include <gtest/gtest.h>
 
-#include "system/unique_handle.h"
 #include "ipc/channel_identity.h"
 #include "ipc/channel_names.h"
 #include "ipc/guid_win32.h"
 #include "ipc/procedure_calls.h"
+#include "system/unique_handle.h"
 
 namespace Core_IPC {
 namespace {

@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "runtime/timer_queue.h"
 #include "base/crash_context.h"
+#include "runtime/timer_queue.h"
 #include "system/page_allocator.h"
 
 namespace {

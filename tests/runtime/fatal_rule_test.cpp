@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "system/file_helper.h"
 #include "support/child_process.h"
+#include "system/file_helper.h"
 
 namespace {
 

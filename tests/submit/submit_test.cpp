@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "system/file_helper.h"
 #include "submit/torrent_submit.h"
+#include "system/file_helper.h"
 
 namespace OrbwellSearch {
 namespace {

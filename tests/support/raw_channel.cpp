@@ -4,11 +4,11 @@
 
 #include <cstring>
 
-#include "system/unique_handle.h"
 #include "ipc/channel_names.h"
-#include "system/event_operations.h"
 #include "ipc/medium_message.h"
 #include "ipc/route_envelope.h"
+#include "system/event_operations.h"
+#include "system/unique_handle.h"
 
 namespace Test_Support {
 

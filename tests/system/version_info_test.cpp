@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "system/system_info.h"
 #include "support/child_process.h"
+#include "system/system_info.h"
 
 namespace Core_Common {
 namespace {
