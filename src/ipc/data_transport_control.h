@@ -14,19 +14,21 @@ class Transport_Medium_Int;
 
 class Data_Transport_Control {
  public:
-  // A mapped view of the whole mapping, unmapped on leaving scope.
+  // A mapped view of the whole mapping, unmapped on leaving scope. Its
+  // size is what the system really mapped: another process may have
+  // created the section first, and smaller.
   class View {
    public:
     View() = default;
-    explicit View(void* base) : base_(static_cast<uint8_t*>(base)) {}
-    View(View&& other) noexcept : base_(other.base_) { other.base_ = nullptr; }
+    explicit View(void* base);
+    View(View&& other) noexcept : base_(other.base_), size_(other.size_) { other.base_ = nullptr; }
     View& operator=(View&&) = delete;
     View(const View&) = delete;
     ~View() { reset(); }
 
     explicit operator bool() const { return base_ != nullptr; }
     uint8_t* data() const { return base_; }
-    size_t size() const;
+    size_t size() const { return base_ != nullptr ? size_ : 0; }
     void reset() {
       if (base_ != nullptr) ::UnmapViewOfFile(base_);
       base_ = nullptr;
@@ -34,10 +36,13 @@ class Data_Transport_Control {
 
    private:
     uint8_t* base_ = nullptr;
+    size_t size_ = 0;
   };
 
   explicit Data_Transport_Control(Transport_Medium_Int* owner);
 
+  // Also true when the section that exists under the channel's name is
+  // smaller than the channel's size.
   bool failed() const { return failed_; }
 
   // Copies a whole message to offset 0. Refuses one of the mapping's size

@@ -164,3 +164,32 @@ TEST_F(TransportTest, MalformedMessagesAreDroppedWithoutAcknowledgement) {
 
 }  // namespace
 }  // namespace Core_IPC
+
+namespace Core_IPC {
+namespace {
+
+// Any local process may create the channel's objects first. A section
+// smaller than the channel's must make the channel refuse to run, not let
+// a size field up to the channel's size reach past the view.
+TEST(HostileChannel, ASmallerSectionCreatedFirstMakesTheChannelInvalid) {
+  Test_Support::Child_Process hostile(L"hostile_mapping.exe", L"4096 20000");
+  ASSERT_TRUE(hostile.running());
+  bool exists = false;
+  for (int i = 0; i < 100 && !exists; ++i) {
+    Core_Common::Unique_Handle section(::OpenFileMappingW(FILE_MAP_READ, FALSE, kMappingName));
+    exists = static_cast<bool>(section);
+    if (!exists) ::Sleep(50);
+  }
+  ASSERT_TRUE(exists);
+
+  set_own_endpoint_id(create_guid());
+  Test_Support::Pdu_Inbox inbox;
+  Transport_Detector detector(&inbox);
+  EXPECT_FALSE(detector.valid());
+  EXPECT_FALSE(detector.start());
+  const std::vector<uint8_t> pdu(100, 0x5A);
+  EXPECT_FALSE(detector.send(pdu.data(), pdu.size(), create_guid(), 1000));
+}
+
+}  // namespace
+}  // namespace Core_IPC
