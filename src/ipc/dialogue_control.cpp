@@ -1,6 +1,7 @@
 #include "ipc/dialogue_control.h"
 
 #include <algorithm>
+#include <new>
 
 #include "ipc/guid_win32.h"
 
@@ -10,8 +11,20 @@ Dialogue_Control::Dialogue_Control(Dialogue_Owner* owner)
     : detector_(std::make_unique<Transport_Detector>(static_cast<Transport_Detector_Owner*>(this))), owner_(owner) {}
 
 Dialogue_Control::~Dialogue_Control() {
-  // The receive thread posts to the pool, so it ends first.
+  stop_threads();
   detector_.reset();
+}
+
+size_t Dialogue_Control::pending_count() const {
+  std::lock_guard<std::mutex> hold(list_lock_);
+  return pending_.size();
+}
+
+bool Dialogue_Control::stop_threads() {
+  // The receive thread posts to the pool, so it ends first; workers still
+  // answer through the detector, so it goes only after them.
+  if (detector_) detector_->stop_receiving();
+  return pool_.stop();
 }
 
 Dialogue_Control::Pending_Dialogue* Dialogue_Control::find_locked(const Guid& dialogue_id) const {
@@ -30,36 +43,39 @@ bool Dialogue_Control::run_request(const uint8_t* payload, size_t size, const Gu
   // The null id means "no reply wanted", so a request must never carry it.
   if (pending.dialogue_id.is_null() || !pending.completion) return false;
 
-  const std::vector<uint8_t> pdu = encode_pdu(pending.dialogue_id, PDU::kRequest, payload, size);
-  {
-    std::lock_guard<std::mutex> hold(list_lock_);
-    if (find_locked(pending.dialogue_id) == nullptr) pending_.push_back(&pending);
-    ::ResetEvent(pending.completion.get());
-  }
-  const auto remove = [&] {
+  try {
+    const std::vector<uint8_t> pdu = encode_pdu(pending.dialogue_id, PDU::kRequest, payload, size);
+    // The entry lives in this frame: however the request ends, even by an
+    // exception, it leaves the list before the frame goes.
+    const Listing listing(*this, pending);
+    if (!detector_->send(pdu.data(), pdu.size(), destination, timeout_ms)) return false;
+    const bool signalled =
+        ::WaitForSingleObject(pending.completion.get(), pending.timeout_ms) == WAIT_OBJECT_0;
     std::lock_guard<std::mutex> reply_hold(reply_lock_);
-    std::lock_guard<std::mutex> list_hold(list_lock_);
-    pending_.erase(std::remove(pending_.begin(), pending_.end(), &pending), pending_.end());
-  };
-
-  if (!detector_->send(pdu.data(), pdu.size(), destination, timeout_ms)) {
-    remove();
+    if (result == nullptr) return signalled;
+    if (!signalled || !pending.reply.has_value()) return false;
+    *result = std::move(*pending.reply);
+    return true;
+  } catch (const std::bad_alloc&) {
+    // Copies of a request of up to 10 MB: a failed one fails the call.
     return false;
   }
-  const bool signalled =
-      ::WaitForSingleObject(pending.completion.get(), pending.timeout_ms) == WAIT_OBJECT_0;
+}
 
-  bool ok = signalled;
-  {
-    std::lock_guard<std::mutex> reply_hold(reply_lock_);
-    if (result != nullptr) {
-      ok = signalled && pending.reply.has_value();
-      if (ok) *result = std::move(*pending.reply);
-    }
-    std::lock_guard<std::mutex> list_hold(list_lock_);
-    pending_.erase(std::remove(pending_.begin(), pending_.end(), &pending), pending_.end());
-  }
-  return ok;
+Dialogue_Control::Listing::Listing(Dialogue_Control& control, Pending_Dialogue& entry)
+    : control_(control), entry_(entry) {
+  std::lock_guard<std::mutex> hold(control_.list_lock_);
+  if (control_.find_locked(entry_.dialogue_id) == nullptr) control_.pending_.push_back(&entry_);
+  ::ResetEvent(entry_.completion.get());
+}
+
+Dialogue_Control::Listing::~Listing() {
+  // Both locks: a reply that arrives as the caller gives up is either
+  // matched before this or finds nothing.
+  std::lock_guard<std::mutex> reply_hold(control_.reply_lock_);
+  std::lock_guard<std::mutex> list_hold(control_.list_lock_);
+  auto& pending = control_.pending_;
+  pending.erase(std::remove(pending.begin(), pending.end(), &entry_), pending.end());
 }
 
 bool Dialogue_Control::request(const uint8_t* payload, size_t size, const Guid& destination,

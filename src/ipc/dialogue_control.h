@@ -72,6 +72,13 @@ class Dialogue_Control final : public Dialogue_Control_Int, private Transport_De
   bool accept(const uint8_t* pdu, size_t size) override;
 
   size_t worker_count() const { return pool_.size(); }
+  // Requests of this process waiting for their replies.
+  size_t pending_count() const;
+
+  // Ends the receive thread, then the workers, while everything they use
+  // still exists; replies can still be sent meanwhile. False when a worker
+  // had to be terminated (see IPC_Work_Pool::stop).
+  bool stop_threads();
 
  private:
   // One outstanding request of this process. Owned by the requesting
@@ -81,6 +88,19 @@ class Dialogue_Control final : public Dialogue_Control_Int, private Transport_De
     Core_Common::Unique_Handle completion;      // manual-reset
     Guid dialogue_id;
     uint32_t timeout_ms = 0;
+  };
+
+  // Keeps a pending entry in the list for its own lifetime.
+  class Listing {
+   public:
+    Listing(Dialogue_Control& control, Pending_Dialogue& entry);
+    ~Listing();
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+
+   private:
+    Dialogue_Control& control_;
+    Pending_Dialogue& entry_;
   };
 
   bool run_request(const uint8_t* payload, size_t size, const Guid& destination,

@@ -45,11 +45,18 @@ void IPC_Service_Point::shut_down() {
 IPC_Service_Point::IPC_Service_Point() : invokor_(std::make_unique<Procedure_Invokor>(&transmit_)) {}
 
 IPC_Service_Point::~IPC_Service_Point() {
-  // The channel's threads dispatch into the table, so they end first.
+  // The channel's threads dispatch into the table and call back into this
+  // object, so they end first, while all of it still exists.
+  const bool threads_ended = invokor_->stop_threads();
+  {
+    // A worker terminated during a dispatch never releases its shared
+    // hold; with every thread of the channel gone the table needs no lock.
+    std::unique_lock<std::shared_mutex> hold(table_lock_, std::defer_lock);
+    if (threads_ended) hold.lock();
+    for (const Stub_Entry& entry : table_) entry.stub->interface_id_ = 0;
+    table_.clear();
+  }
   invokor_.reset();
-  std::unique_lock<std::shared_mutex> hold(table_lock_);
-  for (const Stub_Entry& entry : table_) entry.stub->interface_id_ = 0;
-  table_.clear();
 }
 
 bool IPC_Service_Point::respond(uint32_t method_id, std::unique_ptr<Respond_Data> respond,

@@ -10,10 +10,24 @@ IPC_Work_Pool::IPC_Work_Pool() {
   }
 }
 
-IPC_Work_Pool::~IPC_Work_Pool() {
+IPC_Work_Pool::~IPC_Work_Pool() { stop(); }
+
+bool IPC_Work_Pool::stop() {
   std::lock_guard<std::recursive_mutex> hold(lock_);
-  for (auto& worker : workers_) stop_worker(*worker);
+  stopped_ = true;
+  for (auto& worker : workers_) {
+    worker->stop = true;
+    ::SetEvent(worker->wake.get());
+  }
+  // One deadline for all, so a pool of busy workers still ends in 5000 ms.
+  const DWORD start = ::GetTickCount();
+  bool all_ended = true;
+  for (auto& worker : workers_) {
+    const DWORD elapsed = ::GetTickCount() - start;
+    all_ended = end_worker(*worker, elapsed < kStopWaitMs ? kStopWaitMs - elapsed : 0) && all_ended;
+  }
   workers_.clear();
+  return all_ended;
 }
 
 std::unique_ptr<IPC_Work_Pool::Worker> IPC_Work_Pool::start_worker() {
@@ -25,14 +39,12 @@ std::unique_ptr<IPC_Work_Pool::Worker> IPC_Work_Pool::start_worker() {
   return worker;
 }
 
-void IPC_Work_Pool::stop_worker(Worker& worker) {
-  worker.stop = true;
-  ::SetEvent(worker.wake.get());
-  if (::WaitForSingleObject(worker.thread.get(), kStopWaitMs) != WAIT_OBJECT_0) {
-    ::TerminateThread(worker.thread.get(), 1);
-  }
+bool IPC_Work_Pool::end_worker(Worker& worker, DWORD wait_ms) {
+  const bool ended = ::WaitForSingleObject(worker.thread.get(), wait_ms) == WAIT_OBJECT_0;
+  if (!ended) ::TerminateThread(worker.thread.get(), 1);
   worker.thread.reset();
   worker.wake.reset();
+  return ended;
 }
 
 DWORD WINAPI IPC_Work_Pool::worker_main(void* param) {
@@ -65,6 +77,7 @@ bool IPC_Work_Pool::give(Worker& worker, Task& task) {
 
 bool IPC_Work_Pool::post(Task task) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
+  if (stopped_) return false;
   for (auto& worker : workers_) {
     if (give(*worker, task)) return true;
   }

@@ -26,8 +26,14 @@ class IPC_Work_Pool {
   IPC_Work_Pool& operator=(const IPC_Work_Pool&) = delete;
 
   // Hands the task to the first idle worker, or to a new one. Returns false
-  // when no worker could be started; the task is then dropped.
+  // when no worker could be started, or the pool is stopped; the task is
+  // then dropped.
   bool post(Task task);
+
+  // Ends every worker: together they get 5000 ms to finish their tasks,
+  // then those still running are terminated. False when any was terminated: whatever locks it held stay
+  // held. A second call does nothing.
+  bool stop();
 
   size_t size() const;
 
@@ -47,9 +53,11 @@ class IPC_Work_Pool {
   static std::unique_ptr<Worker> start_worker();
   static DWORD WINAPI worker_main(void* worker);
   static bool give(Worker& worker, Task& task);
-  static void stop_worker(Worker& worker);
+  // Waits for a worker told to stop, terminating it after wait_ms.
+  static bool end_worker(Worker& worker, DWORD wait_ms);
 
   mutable std::recursive_mutex lock_;
+  bool stopped_ = false;
   std::vector<std::unique_ptr<Worker>> workers_;
 };
 

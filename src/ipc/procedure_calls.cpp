@@ -26,16 +26,21 @@ bool call_with_result(const Service_Address& address, uint32_t& status, uint32_t
                                           address.interface_id, status, kCallTimeoutMs);
 }
 
+// An answer goes through the channel its call came in on. One that comes
+// after that channel was shut down fails; it never builds a new channel.
 bool respond(uint32_t method_id, std::unique_ptr<Respond_Data> respond_data, uint32_t status) {
-  return service_point().respond(method_id, std::move(respond_data), status, kCallTimeoutMs);
+  IPC_Service_Point* point = IPC_Service_Point::existing();
+  if (point == nullptr) return false;
+  return point->respond(method_id, std::move(respond_data), status, kCallTimeoutMs);
 }
 
 bool respond_with_arguments(uint32_t method_id, std::unique_ptr<Respond_Data> respond_data,
                             uint32_t status, const Argument_List& results) {
-  IPC_Service_Point& point = service_point();
-  if (point.valid()) {
-    point.invokor().reply_with_arguments(method_id, results, std::move(respond_data), status,
-                                         kCallTimeoutMs);
+  IPC_Service_Point* point = IPC_Service_Point::existing();
+  if (point == nullptr) return false;
+  if (point->valid()) {
+    point->invokor().reply_with_arguments(method_id, results, std::move(respond_data), status,
+                                          kCallTimeoutMs);
   }
   return true;
 }

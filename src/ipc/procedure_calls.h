@@ -31,7 +31,8 @@ bool call(const Service_Address& address, uint32_t& status, uint32_t method_id,
 bool call_with_result(const Service_Address& address, uint32_t& status, uint32_t method_id,
                       const Argument_List& arguments, Argument_List& results);
 
-// Answers a served call; true to the stub whatever the outcome.
+// Answers a served call; true to the stub whatever the outcome, except
+// when the channel is gone (shut down while the call ran).
 bool respond(uint32_t method_id, std::unique_ptr<Respond_Data> respond_data, uint32_t status);
 // Answers with result arguments (a reply with result and a status).
 bool respond_with_arguments(uint32_t method_id, std::unique_ptr<Respond_Data> respond_data,

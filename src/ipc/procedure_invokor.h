@@ -69,6 +69,8 @@ class Procedure_Invokor final : public Procedure_Invokor_Int, private Dialogue_O
   bool reply_without_result(std::unique_ptr<Respond_Data> respond, uint32_t timeout_ms);
 
   size_t worker_count() const { return dialogue_->worker_count(); }
+  bool stop_threads() { return dialogue_->stop_threads(); }
+  size_t pending_count() const { return dialogue_->pending_count(); }
 
  private:
   std::atomic<uint32_t> last_timeout_{0xFFFFFFFFu};

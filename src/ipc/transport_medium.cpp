@@ -36,7 +36,7 @@ Transport_Medium::~Transport_Medium() {
   mapping_.reset();
 }
 
-bool Transport_Medium::start() { return valid_ && watch_->start(); }
+bool Transport_Medium::start() { return valid_ && watch_ && watch_->start(); }
 
 Guid Transport_Medium::new_message_id() {
   std::lock_guard<std::mutex> hold(id_lock_);

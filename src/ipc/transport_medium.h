@@ -34,6 +34,10 @@ class Transport_Medium final : public Transport_Medium_Int {
   bool start() override;
   bool accept(const Medium_Message& message) override;
 
+  // Ends the receive thread; sends still work. For an orderly teardown:
+  // no message arrives after this returns.
+  void stop_receiving() { watch_.reset(); }
+
  private:
   Guid new_message_id();
   void build(const Guid& own_endpoint);
