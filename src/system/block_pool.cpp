@@ -66,8 +66,9 @@ void* block_alloc() {
 
 void block_free(void* block) {
   check_block_size();
-  if (block == nullptr) return;
   Pool& p = pool();
+  // Nothing is handed out: a caller's second free, ignored.
+  if (block == nullptr || p.live == 0) return;
   if (--p.live == 0) {
     for (void* chunk : p.chunks) page_free(kPageSize, chunk);
     p.chunks.clear();

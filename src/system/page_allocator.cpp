@@ -125,6 +125,11 @@ void page_free(size_t size, void* address) {
     return first >= r.base && first + size <= r.base + kRegionSize;
   });
   if (region == a.regions.end()) return;  // not ours: leave it alone
+  // A page that is free already was freed twice: the whole call is ignored,
+  // so the free list never holds a page twice and the counters stay true.
+  auto& free_pages = region->free_pages;
+  const auto taken = std::lower_bound(free_pages.begin(), free_pages.end(), first);
+  if (taken != free_pages.end() && *taken < first + size) return;
   ::VirtualFree(address, size, MEM_DECOMMIT);
   for (uintptr_t page = first; page < first + size; page += kPageSize) {
     auto& pages = region->free_pages;

@@ -39,5 +39,19 @@ TEST(BlockPool, FreeingTheLastLiveBlockReleasesEveryChunk) {
   block_free(fresh);
 }
 
+TEST(BlockPool, AFreeWithNoLiveBlockLeavesTheCountAtZero) {
+  void* block = block_alloc();
+  block_free(block);
+  block_free(block);
+  EXPECT_EQ(live_blocks(), 0u);
+  // The count did not wrap: the next block starts a fresh chunk and its
+  // free releases it again.
+  const Page_Stats before = page_stats();
+  void* fresh = block_alloc();
+  EXPECT_EQ(live_blocks(), 1u);
+  block_free(fresh);
+  EXPECT_EQ(page_stats().committed_bytes, before.committed_bytes);
+}
+
 }  // namespace
 }  // namespace Core_Common

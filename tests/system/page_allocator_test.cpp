@@ -65,5 +65,26 @@ TEST(PageAllocator, SixtyFourKibibytesIsALargeAllocation) {
   page_free(0, nullptr);
 }
 
+TEST(PageAllocator, ASecondFreeOfTheSamePagesChangesNothing) {
+  const Page_Stats before = page_stats();
+  void* a = page_alloc(4 * K);
+  void* b = page_alloc(8 * K);
+  page_free(4 * K, a);
+  const Page_Stats once = page_stats();
+  page_free(4 * K, a);
+  page_free(8 * K, a);  // overlaps the freed page and a live one
+  const Page_Stats twice = page_stats();
+  EXPECT_EQ(twice.free_pages, once.free_pages);
+  EXPECT_EQ(twice.committed_bytes, once.committed_bytes);
+  // The freed page is handed out once, not twice.
+  void* c = page_alloc(4 * K);
+  void* d = page_alloc(4 * K);
+  EXPECT_EQ(c, a);
+  EXPECT_NE(d, a);
+  for (void* p : {c, d}) page_free(4 * K, p);
+  page_free(8 * K, b);
+  EXPECT_EQ(page_stats().committed_bytes, before.committed_bytes);
+}
+
 }  // namespace
 }  // namespace Core_Common
