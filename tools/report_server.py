@@ -6,8 +6,13 @@
 Listens on 127.0.0.1 on a free port, which it writes to STATE_DIR/port.
 Before every request it reads STATE_DIR/config.json (when present):
 
-    {"version": "current" | "outdated" | "neither" | "404" | "silent",
-     "report":  "ok" | "request_ok_only" | "404" | "silent"}
+    {"version": "current" | "outdated" | "neither" | "404" | "silent"
+                | "current_in_pieces" | "current_big",
+     "report":  "ok" | "request_ok_only" | "404" | "silent" | "ok_in_pieces"}
+
+"..._in_pieces" sends the body in five pieces 400 ms apart, its keyword in
+the last, so a client's reads wait for data; "current_big" answers with a
+body of 1 MiB before the keyword.
 
 Every raw request is stored as STATE_DIR/requests/NNNN.raw. A multipart
 report is parsed with the standard library's email parser; its fields go to
@@ -31,6 +36,9 @@ ANSWERS = {
     "404": (404, b"<html>STATUS_REQUEST_OK STATUS_REPORT_OK</html>"),
     "ok": (200, b"<html>STATUS_REPORT_OK</html>"),
     "request_ok_only": (200, b"<html>STATUS_REQUEST_OK</html>"),
+    "current_in_pieces": (200, b"<html>" + b"." * 230 + b"STATUS_REQUEST_OK</html>"),
+    "ok_in_pieces": (200, b"<html>" + b"." * 230 + b"STATUS_REPORT_OK</html>"),
+    "current_big": (200, b"<html>" + b"." * (1 << 20) + b"STATUS_REQUEST_OK</html>"),
 }
 
 
@@ -82,7 +90,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Type", "text/html")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(body)
+        if not mode.endswith("_in_pieces"):
+            self.wfile.write(body)
+            return
+        piece = -(-len(body) // 5)
+        for start in range(0, len(body), piece):
+            self.wfile.flush()
+            time.sleep(0.4)
+            self.wfile.write(body[start:start + piece])
 
     def do_GET(self):
         self.record(b"")

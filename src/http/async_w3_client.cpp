@@ -167,10 +167,36 @@ bool AsyncW3Client::EndGet() {
   return true;
 }
 
+bool AsyncW3Client::ReadArrived() {
+  for (;;) {
+    if (m_read_pending) {
+      if (!m_read_completed) return false;
+      m_read_pending = false;
+      if (m_read_got == 0) return true;
+      m_response.append(m_read_buffer, m_read_got);
+    }
+    // As the blocking read: a failed read or a missing request ends the
+    // answer with what was read so far, and the status reads as 0.
+    if (!m_request) return true;
+    m_read_got = 0;
+    m_read_completed = false;
+    if (::InternetReadFile(m_request.get(), m_read_buffer, sizeof m_read_buffer, &m_read_got)) {
+      if (m_read_got == 0) return true;
+      m_response.append(m_read_buffer, m_read_got);
+    } else if (::GetLastError() == ERROR_IO_PENDING) {
+      m_read_pending = true;  // its completion may have come already
+    } else {
+      m_request.reset();
+      return true;
+    }
+  }
+}
+
 bool AsyncW3Client::OnRequestComplete() {
-  const std::string body = ReadResponse();
+  if (!ReadArrived()) return false;
+  ReadStatus();
   CloseHandles();
-  OnResponse(body);
+  OnResponse(m_response);
   return true;
 }
 
@@ -191,6 +217,8 @@ void CALLBACK AsyncW3Client::StatusCallback(HINTERNET, DWORD_PTR context, DWORD 
   const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(information);
   if (result->dwError != ERROR_SUCCESS) {
     client.m_state = RS_FAILED;
+  } else if (client.m_state == RS_DONE) {
+    client.m_read_completed = true;  // a pending read of the answer
   } else if (client.m_kind == REQUEST_GET) {
     if (client.m_state == RS_SENDING) client.m_state = RS_DONE;
   } else if (client.m_state == RS_SENDING) {

@@ -23,6 +23,8 @@ class AsyncW3Client : public W3Client {
   bool RequestGet(const std::string& object, const char* referrer) override;
 
   virtual bool OnRequestFailed();
+  // Reads the answer and hands it on. False while a read is still pending
+  // in WinINet: its completion wakes the worker, which calls this again.
   virtual bool OnRequestComplete();
   virtual bool EndPostMultiParts();
   virtual bool EndPost();
@@ -49,9 +51,21 @@ class AsyncW3Client : public W3Client {
   DWORD m_last_activity = 0;
   int kind() const { return m_kind; }
   bool end_issued() const { return m_end_issued; }
+  bool read_pending() const { return m_read_pending; }
 
  protected:
   bool EndRequest(std::unique_ptr<std::vector<uint8_t>>& body, const char* missing);
+
+  // Reads into the answer so far; false while a read pends.
+  bool ReadArrived();
+
+  // An asynchronous read writes its buffer and count when it completes,
+  // so both live with the client, not on a stack.
+  char m_read_buffer[kResponseReadSize] = {};
+  DWORD m_read_got = 0;
+  bool m_read_pending = false;
+  bool m_read_completed = false;  // set by the completion, under the lock
+  std::string m_response;
 
   std::unique_ptr<std::vector<uint8_t>> m_buf_post2;
   std::unique_ptr<std::vector<uint8_t>> m_buf_post;

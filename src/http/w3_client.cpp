@@ -10,7 +10,6 @@ namespace {
 
 constexpr char kHttpVersion[] = "HTTP/1.0";
 constexpr char kAcceptHeader[] = "Accept: */*\r\n";
-constexpr DWORD kResponseReadSize = 100;
 
 const char* kAcceptTypes[] = {"*/*", nullptr};
 
@@ -165,6 +164,11 @@ std::string W3Client::ReadResponse() {
   std::string body;
   char buffer[kResponseReadSize];
   for (DWORD got; (got = ReadChunk(buffer, sizeof buffer)) != 0;) body.append(buffer, got);
+  ReadStatus();
+  return body;
+}
+
+void W3Client::ReadStatus() {
   m_status = 0;
   if (m_request) {
     DWORD status = 0;
@@ -174,7 +178,6 @@ std::string W3Client::ReadResponse() {
       m_status = static_cast<int>(status);
     }
   }
-  return body;
 }
 
 }  // namespace OrbwellSearch

@@ -50,6 +50,7 @@ class W3Client {
   void AddCookie(const std::string& name, const std::string& value);
 
   int status() const { return m_status; }
+  static constexpr DWORD kResponseReadSize = 100;
   // Reads the whole answer of a completed synchronous request.
   std::string ReadResponse();
 
@@ -60,6 +61,9 @@ class W3Client {
   std::vector<uint8_t> BuildMultipartBody() const;
   void CloseHandles();
   DWORD ReadChunk(char* buffer, DWORD size);
+  // The answer's status code into m_status; 0 when the request is gone or
+  // the query fails.
+  void ReadStatus();
 
   int m_kind = REQUEST_GET;
   // Closed request first: members go in reverse order.

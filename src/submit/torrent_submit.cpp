@@ -61,9 +61,13 @@ void TorrentSubmitClient::OnResponse(const std::string& body) {
 }
 
 bool TorrentSubmitClient::Start() {
-  // Parts too long for the start step's buffers are refused, not cut.
-  const auto parts = ParseUrl(m_url, 100);
-  if (!parts || parts->path.size() >= 1000 || !ConnectUrl(m_url)) return false;
+  // Parts too long for the start step's buffers are refused, not cut: the
+  // path with its query has 1000 bytes, the other parts 100.
+  const auto parts = ParseUrl(m_url);
+  if (!parts || parts->path.size() >= kPathLimit || !ConnectUrl(m_url)) return false;
+  for (const std::string* part : {&parts->scheme, &parts->host, &parts->user, &parts->password}) {
+    if (part->size() >= kPartLimit) return false;
+  }
   int kind;
   if (m_submit_kind == SUBMIT_REPORT) {
     AddFormField("app_ver", m_form.app_version, false);
@@ -111,10 +115,9 @@ void SubmitWorker::run() {
   for (;;) {
     // The one-second wake-up lets a pass notice stalled requests.
     const DWORD woke = ::WaitForMultipleObjects(3, events, FALSE, kStallCheckMs);
-    if (woke != WAIT_OBJECT_0 && woke != WAIT_OBJECT_0 + 1 && woke != WAIT_OBJECT_0 + 2 &&
-        woke != WAIT_TIMEOUT) {
-      continue;
-    }
+    // A failed wait would fail again at once: it counts as the one-second
+    // pause, so the loop never spins and stalled requests still end.
+    if (woke == WAIT_FAILED) ::Sleep(kStallCheckMs);
     {
       std::lock_guard<std::recursive_mutex> hold(g_submit_lock);
       if (TorrentSubmit* manager = TorrentSubmit::instance()) manager->ProcessClients();
@@ -186,47 +189,65 @@ size_t TorrentSubmit::queued() const {
 
 void TorrentSubmit::ProcessClients() {
   std::lock_guard<std::recursive_mutex> hold(g_submit_lock);
-  for (const auto& client : m_clients) {
-    // No error of a step may leave the worker: a step that fails ends its
-    // client as a failure.
+  std::vector<std::unique_ptr<TorrentSubmitClient>> going;
+  for (auto& client : m_clients) {
+    // No error of a step, nor of reporting its end, may leave the worker:
+    // a step that fails ends its client as a failure.
+    bool finished = false;
     try {
-      switch (client->m_state) {
-        case RS_NEW:
-          client->Start();
-          break;
-        case RS_SENDING:
-          if (::GetTickCount() - client->m_last_activity > kStallLimitMs) client->m_state = RS_FAILED;
-          break;
-        case RS_ENDING:
-          if (::GetTickCount() - client->m_last_activity > kStallLimitMs) {
-            client->m_state = RS_FAILED;
-            break;
-          }
-          // Once only: a later pass finds the end step under way.
-          if (client->end_issued()) break;
-          if (client->kind() == REQUEST_POST_MULTIPARTS) {
-            client->EndPostMultiParts();
-          } else if (client->kind() == REQUEST_POST) {
-            client->EndPost();
-          } else {
-            client->EndGet();
-          }
-          break;
-        default:
-          break;
+      advance(*client);
+      if (client->m_state == RS_DONE) {
+        finished = client->OnRequestComplete();
+      } else if (client->m_state == RS_FAILED) {
+        finished = client->OnRequestFailed();
       }
     } catch (const std::exception&) {
+      finished = true;
       client->m_state = RS_FAILED;
+      try {
+        client->OnRequestFailed();
+      } catch (const std::exception&) {
+        // Nothing more can be reported; the client goes all the same.
+      }
     }
-    if (client->m_state == RS_DONE) {
-      client->OnRequestComplete();
-    } else if (client->m_state == RS_FAILED) {
-      client->OnRequestFailed();
-    }
+    if (!finished) going.push_back(std::move(client));
   }
-  m_clients.erase(std::remove_if(m_clients.begin(), m_clients.end(),
-                                 [](const auto& c) { return c->m_state == RS_DONE || c->m_state == RS_FAILED; }),
-                  m_clients.end());
+  m_clients = std::move(going);
+}
+
+void TorrentSubmit::advance(TorrentSubmitClient& client) {
+  const bool stalled = ::GetTickCount() - client.m_last_activity > kStallLimitMs;
+  switch (client.m_state) {
+    case RS_NEW:
+      // A client that cannot start ends as a failure and says so; left new
+      // it would be retried every second and never report.
+      if (!client.Start()) client.m_state = RS_FAILED;
+      break;
+    case RS_SENDING:
+      if (stalled) client.m_state = RS_FAILED;
+      break;
+    case RS_ENDING:
+      if (stalled) {
+        client.m_state = RS_FAILED;
+        break;
+      }
+      // Once only: a later pass finds the end step under way.
+      if (client.end_issued()) break;
+      if (client.kind() == REQUEST_POST_MULTIPARTS) {
+        client.EndPostMultiParts();
+      } else if (client.kind() == REQUEST_POST) {
+        client.EndPost();
+      } else {
+        client.EndGet();
+      }
+      break;
+    case RS_DONE:
+      // An answer whose next piece never comes.
+      if (client.read_pending() && stalled) client.m_state = RS_FAILED;
+      break;
+    default:
+      break;
+  }
 }
 
 void SubmitReport(const std::string& install_id, HWND notify_wnd, const ReportForm& form) {

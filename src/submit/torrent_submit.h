@@ -39,8 +39,13 @@ class TorrentSubmitClient final : public AsyncW3Client {
   void OnFailure() override;
   void OnResponse(const std::string& body) override;
 
-  // Connects, adds the form and starts the request; false leaves the
-  // client new, to be tried again on the next pass.
+  // Buffers of the start step: the path with its query, and each other
+  // part of the URL.
+  static constexpr size_t kPathLimit = 1000;
+  static constexpr size_t kPartLimit = 100;
+
+  // Connects, adds the form and starts the request. False when it could
+  // not: the client then ends as a failure.
   bool Start();
 
   int m_submit_kind = SUBMIT_REQUEST_APP;
@@ -97,6 +102,8 @@ class TorrentSubmit {
 
  private:
   TorrentSubmit() = default;
+  // One client's next step, by its state.
+  static void advance(TorrentSubmitClient& client);
 
   std::vector<std::unique_ptr<TorrentSubmitClient>> m_clients;
   std::unique_ptr<SubmitWorker> m_worker;

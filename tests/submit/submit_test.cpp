@@ -5,13 +5,27 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "submit/torrent_submit.h"
 #include "system/file_helper.h"
+
+// Allocations of at least this many bytes fail while it is non-zero.
+static std::atomic<size_t> g_fail_allocations_from{0};
+
+void* operator new(size_t size) {
+  const size_t limit = g_fail_allocations_from;
+  if (limit != 0 && size >= limit) throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace OrbwellSearch {
 namespace {
@@ -201,6 +215,45 @@ TEST_F(SubmitTest, DestroyingTheManagerInFlightPostsNothing) {
   ASSERT_EQ(TorrentSubmit::instance()->queued(), 1u);
   TorrentSubmit::destroy();
   EXPECT_FALSE(wait_result(1500));
+}
+
+TEST_F(SubmitTest, AnAddressThatCannotStartEndsInFailure) {
+  _putenv_s("DROVAN_REPORT_ENDPOINT", "http://127.0.0.1:99999/faultpost/submit");
+  RequestApp(window_, "plugin_Drovan");
+  expect(WMU_SUBMIT_RESULT, 1, 5000);
+}
+
+TEST_F(SubmitTest, APathAndQueryOverAHundredBytesIsSentAndOverAThousandFails) {
+  configure("current", "ok");
+  const std::string path = temp_file("CRASH.ZIP", "PK");
+  const std::string long_id(150, 'a');
+  SubmitReport(long_id, window_, {"3.1.4", "x", path});
+  expect(WMU_SUBMIT_RESULT, 0);
+  EXPECT_NE(read_state("reports\\0001\\fields.json").find("install_id=" + long_id), std::string::npos);
+
+  SubmitReport(std::string(1000, 'b'), window_, {"3.1.4", "x", path});
+  expect(WMU_SUBMIT_RESULT, 1, 5000);
+}
+
+TEST_F(SubmitTest, AnAnswerInDelayedPiecesIsReadWhole) {
+  configure("current_in_pieces", "ok_in_pieces");
+  RequestApp(window_, "plugin_Drovan");
+  expect(WMU_REQUEST_RESULT, 0);
+  const std::string path = temp_file("CRASH.ZIP", "PK");
+  SubmitReport("", window_, {"3.1.4", "x", path});
+  expect(WMU_SUBMIT_RESULT, 0);
+}
+
+TEST_F(SubmitTest, AFailureWhileReadingTheAnswerEndsInFailure) {
+  configure("current_big", "ok");
+  // The 1 MiB answer outgrows what may be allocated.
+  g_fail_allocations_from = 512 * 1024;
+  RequestApp(window_, "plugin_Drovan");
+  const auto got = wait_result(30000);
+  g_fail_allocations_from = 0;
+  ASSERT_TRUE(got) << "no result message";
+  EXPECT_EQ(got->message, static_cast<UINT>(WMU_SUBMIT_RESULT));
+  EXPECT_EQ(got->result, 1u);
 }
 
 }  // namespace
