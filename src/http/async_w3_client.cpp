@@ -21,6 +21,13 @@ std::map<DWORD_PTR, AsyncW3Client*>& live_clients() {
 DWORD_PTR g_next_id = 1;
 void (*g_progress_signal)() = nullptr;
 
+// Read slots of clients that went while a read was pending, by client id;
+// guarded by g_submit_lock.
+std::map<DWORD_PTR, std::unique_ptr<AsyncW3Client::Read_Slot>>& orphaned_reads() {
+  static std::map<DWORD_PTR, std::unique_ptr<AsyncW3Client::Read_Slot>> slots;
+  return slots;
+}
+
 }  // namespace
 
 AsyncW3Client::AsyncW3Client() {
@@ -33,6 +40,7 @@ AsyncW3Client::~AsyncW3Client() {
   {
     std::lock_guard<std::recursive_mutex> hold(g_submit_lock);
     live_clients().erase(m_id);
+    if (m_read_in_flight) orphaned_reads()[m_id] = std::move(m_read);
   }
   // Unregistered first, so the callbacks that closing the handles still
   // sends find nothing to touch.
@@ -172,20 +180,23 @@ bool AsyncW3Client::ReadArrived() {
     if (m_read_pending) {
       if (!m_read_completed) return false;
       m_read_pending = false;
-      if (m_read_got == 0) return true;
-      m_response.append(m_read_buffer, m_read_got);
+      if (m_read->got == 0) return true;
+      m_response.append(m_read->buffer, m_read->got);
     }
     // As the blocking read: a failed read or a missing request ends the
     // answer with what was read so far, and the status reads as 0.
     if (!m_request) return true;
-    m_read_got = 0;
+    m_read->got = 0;
     m_read_completed = false;
-    if (::InternetReadFile(m_request.get(), m_read_buffer, sizeof m_read_buffer, &m_read_got)) {
-      if (m_read_got == 0) return true;
-      m_response.append(m_read_buffer, m_read_got);
+    m_read_in_flight = true;
+    if (::InternetReadFile(m_request.get(), m_read->buffer, sizeof m_read->buffer, &m_read->got)) {
+      m_read_in_flight = false;
+      if (m_read->got == 0) return true;
+      m_response.append(m_read->buffer, m_read->got);
     } else if (::GetLastError() == ERROR_IO_PENDING) {
       m_read_pending = true;  // its completion may have come already
     } else {
+      m_read_in_flight = false;
       m_request.reset();
       return true;
     }
@@ -210,15 +221,27 @@ void CALLBACK AsyncW3Client::StatusCallback(HINTERNET, DWORD_PTR context, DWORD 
                                             LPVOID information, DWORD) {
   std::lock_guard<std::recursive_mutex> hold(g_submit_lock);
   const auto found = live_clients().find(context);
-  if (found == live_clients().end()) return;  // its client is gone
+  if (found == live_clients().end()) {
+    // Its client is gone. A read it left pending is over once it completes
+    // or its request closes; then its slot may go.
+    if (status == INTERNET_STATUS_REQUEST_COMPLETE || status == INTERNET_STATUS_HANDLE_CLOSING) {
+      orphaned_reads().erase(context);
+    }
+    return;
+  }
   AsyncW3Client& client = *found->second;
   client.m_last_activity = ::GetTickCount();
   if (status != INTERNET_STATUS_REQUEST_COMPLETE || information == nullptr) return;
   const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(information);
   if (result->dwError != ERROR_SUCCESS) {
     client.m_state = RS_FAILED;
+    client.m_read_in_flight = false;  // a failed read is over too
   } else if (client.m_state == RS_DONE) {
-    client.m_read_completed = true;  // a pending read of the answer
+    // Only a read of the answer completes now.
+    if (client.m_read_in_flight) {
+      client.m_read_in_flight = false;
+      client.m_read_completed = true;
+    }
   } else if (client.m_kind == REQUEST_GET) {
     if (client.m_state == RS_SENDING) client.m_state = RS_DONE;
   } else if (client.m_state == RS_SENDING) {

@@ -15,6 +15,14 @@ namespace OrbwellSearch {
 
 class AsyncW3Client : public W3Client {
  public:
+  // Where an asynchronous read writes its bytes and count when it
+  // completes. A client that goes with a read still pending leaves it to
+  // the status callback, which frees it once WinINet is done with it.
+  struct Read_Slot {
+    char buffer[kResponseReadSize] = {};
+    DWORD got = 0;
+  };
+
   AsyncW3Client();
   ~AsyncW3Client() override;
 
@@ -59,10 +67,8 @@ class AsyncW3Client : public W3Client {
   // Reads into the answer so far; false while a read pends.
   bool ReadArrived();
 
-  // An asynchronous read writes its buffer and count when it completes,
-  // so both live with the client, not on a stack.
-  char m_read_buffer[kResponseReadSize] = {};
-  DWORD m_read_got = 0;
+  std::unique_ptr<Read_Slot> m_read = std::make_unique<Read_Slot>();
+  bool m_read_in_flight = false;  // between a read's call and its completion
   bool m_read_pending = false;
   bool m_read_completed = false;  // set by the completion, under the lock
   std::string m_response;

@@ -37,14 +37,14 @@ bool Data_Notify_Watch::start() {
   return true;
 }
 
-void Data_Notify_Watch::stop(DWORD timeout_ms) {
-  if (stopped_) return;
+bool Data_Notify_Watch::stop(DWORD timeout_ms) {
+  if (stopped_) return true;
   ::SetEvent(stop_event_.get());
-  if (::WaitForSingleObject(thread_.get(), timeout_ms) != WAIT_OBJECT_0) {
-    ::TerminateThread(thread_.get(), 1);
-  }
+  const bool ended = ::WaitForSingleObject(thread_.get(), timeout_ms) == WAIT_OBJECT_0;
+  if (!ended) ::TerminateThread(thread_.get(), 1);
   thread_.reset();
   stopped_ = true;
+  return ended;
 }
 
 DWORD WINAPI Data_Notify_Watch::thread_main(void* self) {

@@ -28,8 +28,9 @@ class Data_Notify_Watch {
   bool failed() const { return failed_; }
 
   bool start();
-  // Ends the thread, terminating it when it does not end within timeout_ms.
-  void stop(DWORD timeout_ms);
+  // Ends the thread, terminating it when it does not end within timeout_ms;
+  // false when it had to be terminated.
+  bool stop(DWORD timeout_ms);
 
  private:
   static DWORD WINAPI thread_main(void* self);

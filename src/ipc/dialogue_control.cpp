@@ -23,8 +23,9 @@ size_t Dialogue_Control::pending_count() const {
 bool Dialogue_Control::stop_threads() {
   // The receive thread posts to the pool, so it ends first; workers still
   // answer through the detector, so it goes only after them.
-  if (detector_) detector_->stop_receiving();
-  return pool_.stop();
+  const bool receiver_ended = detector_ == nullptr || detector_->stop_receiving();
+  const bool workers_ended = pool_.stop();
+  return receiver_ended && workers_ended;
 }
 
 Dialogue_Control::Pending_Dialogue* Dialogue_Control::find_locked(const Guid& dialogue_id) const {

@@ -76,7 +76,7 @@ class Dialogue_Control final : public Dialogue_Control_Int, private Transport_De
   size_t pending_count() const;
 
   // Ends the receive thread, then the workers, while everything they use
-  // still exists; replies can still be sent meanwhile. False when a worker
+  // still exists; replies can still be sent meanwhile. False when a thread
   // had to be terminated (see IPC_Work_Pool::stop).
   bool stop_threads();
 

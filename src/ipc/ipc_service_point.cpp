@@ -35,6 +35,12 @@ IPC_Service_Point* IPC_Service_Point::existing() {
 }
 
 void IPC_Service_Point::shut_down() {
+  IPC_Service_Point* point = existing();
+  if (point == nullptr) return;
+  // The threads end first, with the point still in its slot: a call that
+  // runs meanwhile still answers through it. Without the instance lock, as
+  // they may ask for the point.
+  point->stop_threads();
   std::unique_ptr<IPC_Service_Point> gone;
   {
     std::lock_guard<std::mutex> hold(instance_lock());
@@ -42,17 +48,23 @@ void IPC_Service_Point::shut_down() {
   }
 }
 
+void IPC_Service_Point::stop_threads() {
+  if (threads_stopped_) return;
+  threads_ended_ = invokor_->stop_threads();
+  threads_stopped_ = true;
+}
+
 IPC_Service_Point::IPC_Service_Point() : invokor_(std::make_unique<Procedure_Invokor>(&transmit_)) {}
 
 IPC_Service_Point::~IPC_Service_Point() {
   // The channel's threads dispatch into the table and call back into this
   // object, so they end first, while all of it still exists.
-  const bool threads_ended = invokor_->stop_threads();
+  stop_threads();
   {
     // A worker terminated during a dispatch never releases its shared
     // hold; with every thread of the channel gone the table needs no lock.
     std::unique_lock<std::shared_mutex> hold(table_lock_, std::defer_lock);
-    if (threads_ended) hold.lock();
+    if (threads_ended_) hold.lock();
     for (const Stub_Entry& entry : table_) entry.stub->interface_id_ = 0;
     table_.clear();
   }

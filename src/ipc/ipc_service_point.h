@@ -28,7 +28,8 @@ class IPC_Service_Point {
   static IPC_Service_Point& instance();
   // The service point if it exists, without building one.
   static IPC_Service_Point* existing();
-  // Tears the channel down; a later instance() builds a new one.
+  // Tears the channel down; a later instance() builds a new one. Calls
+  // that run meanwhile may still answer; an answer after it fails.
   static void shut_down();
 
   ~IPC_Service_Point();
@@ -51,6 +52,9 @@ class IPC_Service_Point {
  private:
   IPC_Service_Point();
 
+  // Ends the channel's threads once (see Dialogue_Control::stop_threads).
+  void stop_threads();
+
   struct Stub_Entry {
     Local_Procedure_Stub* stub;
     uint32_t interface_id;
@@ -62,6 +66,8 @@ class IPC_Service_Point {
   mutable std::shared_mutex table_lock_;
   std::vector<Stub_Entry> table_;
   std::unique_ptr<Procedure_Invokor> invokor_;
+  bool threads_stopped_ = false;
+  bool threads_ended_ = false;  // every thread ended by itself
 };
 
 }  // namespace Core_IPC

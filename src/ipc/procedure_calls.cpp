@@ -42,7 +42,7 @@ bool respond_with_arguments(uint32_t method_id, std::unique_ptr<Respond_Data> re
     point->invokor().reply_with_arguments(method_id, results, std::move(respond_data), status,
                                           kCallTimeoutMs);
   }
-  return true;
+  return true;  // as respond: true whatever the outcome
 }
 
 void register_stub(Local_Procedure_Stub* stub, uint32_t interface_id) {

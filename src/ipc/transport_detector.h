@@ -22,9 +22,7 @@ class Transport_Detector final : public Transport_Detector_Int {
   bool start() override { return medium_ && medium_->start(); }
   bool accept(const uint8_t* envelope, size_t size) override;
 
-  void stop_receiving() {
-    if (medium_) medium_->stop_receiving();
-  }
+  bool stop_receiving() { return medium_ == nullptr || medium_->stop_receiving(); }
 
  private:
   Transport_Detector_Owner* owner_;

@@ -36,6 +36,12 @@ Transport_Medium::~Transport_Medium() {
   mapping_.reset();
 }
 
+bool Transport_Medium::stop_receiving() {
+  const bool ended = watch_ == nullptr || watch_->stop(kReceiveStopMs);
+  watch_.reset();
+  return ended;
+}
+
 bool Transport_Medium::start() { return valid_ && watch_ && watch_->start(); }
 
 Guid Transport_Medium::new_message_id() {

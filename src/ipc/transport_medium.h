@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "ipc/data_notify_watch.h"
 #include "ipc/data_transport_control.h"
@@ -35,12 +36,28 @@ class Transport_Medium final : public Transport_Medium_Int {
   bool accept(const Medium_Message& message) override;
 
   // Ends the receive thread; sends still work. For an orderly teardown:
-  // no message arrives after this returns.
-  void stop_receiving() { watch_.reset(); }
+  // no message arrives after this returns. False when the thread had to be
+  // terminated.
+  bool stop_receiving();
 
  private:
+  // The notify events of the endpoints this process sends to, opened once
+  // and kept, as an open and a close by name cost two server calls a send.
+  // Holding one keeps the event in existence for an endpoint that restarts
+  // under the same id, which then opens this same event. Only touched
+  // while the writer mutex is held.
+  struct Notify_Event {
+    Guid endpoint;
+    Core_Common::Unique_Handle event;
+  };
+  static constexpr size_t kKeptNotifyEvents = 16;
+  static constexpr uint32_t kNotifyDrainLimitMs = 1000;
+  static constexpr DWORD kReceiveStopMs = 5000;
+
   Guid new_message_id();
   void build(const Guid& own_endpoint);
+  // Drains the endpoint's notify event (for at most a second) and sets it.
+  void signal_endpoint(const Guid& destination);
 
   std::mutex id_lock_;
   std::mutex last_id_lock_;
@@ -51,6 +68,7 @@ class Transport_Medium final : public Transport_Medium_Int {
   bool valid_ = true;
   std::unique_ptr<Data_Transport_Control> mapping_;
   std::unique_ptr<Data_Notify_Watch> watch_;
+  std::vector<Notify_Event> notify_events_;
   Transport_Detector_Int* owner_;
 };
 

@@ -64,10 +64,11 @@ bool TorrentSubmitClient::Start() {
   // Parts too long for the start step's buffers are refused, not cut: the
   // path with its query has 1000 bytes, the other parts 100.
   const auto parts = ParseUrl(m_url);
-  if (!parts || parts->path.size() >= kPathLimit || !ConnectUrl(m_url)) return false;
+  if (!parts || parts->path.size() >= kPathLimit) return false;
   for (const std::string* part : {&parts->scheme, &parts->host, &parts->user, &parts->password}) {
     if (part->size() >= kPartLimit) return false;
   }
+  if (!ConnectUrl(m_url)) return false;
   int kind;
   if (m_submit_kind == SUBMIT_REPORT) {
     AddFormField("app_ver", m_form.app_version, false);
@@ -118,11 +119,13 @@ void SubmitWorker::run() {
     // A failed wait would fail again at once: it counts as the one-second
     // pause, so the loop never spins and stalled requests still end.
     if (woke == WAIT_FAILED) ::Sleep(kStallCheckMs);
+    const bool quit = woke == WAIT_OBJECT_0 ||
+                      (woke == WAIT_FAILED && ::WaitForSingleObject(quit_.get(), 0) == WAIT_OBJECT_0);
     {
       std::lock_guard<std::recursive_mutex> hold(g_submit_lock);
       if (TorrentSubmit* manager = TorrentSubmit::instance()) manager->ProcessClients();
     }
-    if (woke == WAIT_OBJECT_0) {
+    if (quit) {
       ::SetEvent(done_.get());
       return;
     }
@@ -190,6 +193,7 @@ size_t TorrentSubmit::queued() const {
 void TorrentSubmit::ProcessClients() {
   std::lock_guard<std::recursive_mutex> hold(g_submit_lock);
   std::vector<std::unique_ptr<TorrentSubmitClient>> going;
+  going.reserve(m_clients.size());  // the moves below cannot throw
   for (auto& client : m_clients) {
     // No error of a step, nor of reporting its end, may leave the worker:
     // a step that fails ends its client as a failure.

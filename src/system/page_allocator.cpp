@@ -112,7 +112,9 @@ void page_free(size_t size, void* address) {
   Allocator& a = allocator();
 
   if (size >= kRegionSize) {
-    ::VirtualFree(address, 0, MEM_RELEASE);
+    // Refused for an address that is no live allocation (freed twice):
+    // the counters stay as they are.
+    if (!::VirtualFree(address, 0, MEM_RELEASE)) return;
     std::lock_guard<std::mutex> hold(a.lock);
     a.large_bytes -= static_cast<uint32_t>(size);
     --a.large_count;
@@ -120,6 +122,7 @@ void page_free(size_t size, void* address) {
   }
 
   const uintptr_t first = reinterpret_cast<uintptr_t>(address);
+  if (first % kPageSize != 0) return;  // no address page_alloc gave
   std::lock_guard<std::mutex> hold(a.lock);
   const auto region = std::find_if(a.regions.begin(), a.regions.end(), [&](const Region& r) {
     return first >= r.base && first + size <= r.base + kRegionSize;

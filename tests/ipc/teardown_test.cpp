@@ -35,30 +35,48 @@ namespace {
 
 constexpr uint32_t kInterface = 4711;
 
-// Enters, tells the test, then holds the worker for `hold_ms` (INFINITE:
-// for ever) and answers.
+// Every call enters, tells the test, then holds its worker for `hold_ms`
+// (INFINITE: for ever) and answers. Method 1 keeps its reply address
+// instead, for the test to answer with later.
 class Holding_Stub final : public Local_Procedure_Stub {
  public:
   explicit Holding_Stub(DWORD hold_ms) : hold_ms_(hold_ms) {}
   bool dispatch(uint32_t method_id, const Argument_List&, std::unique_ptr<Respond_Data> respond) override {
+    if (method_id == 1) {
+      kept_ = std::move(respond);
+      ::SetEvent(entered_.get());
+      return true;
+    }
+    ++entered_count_;
     ::SetEvent(entered_.get());
     ::Sleep(hold_ms_);
     answered_ = Core_IPC::respond(method_id, std::move(respond), kStatusSuccess) ? 1 : 0;
     return true;
   }
-  bool wait_entered() { return ::WaitForSingleObject(entered_.get(), 5000) == WAIT_OBJECT_0; }
+  // Waits until `count` calls are in.
+  bool wait_entered(int count = 1) {
+    for (int i = 0; i < 100; ++i) {
+      if (::WaitForSingleObject(entered_.get(), 50) == WAIT_OBJECT_0 && entered_count_ + (kept_ ? 1 : 0) >= count) {
+        return true;
+      }
+    }
+    return false;
+  }
   int answered() const { return answered_; }
+  std::unique_ptr<Respond_Data> kept() { return std::move(kept_); }
 
  private:
   DWORD hold_ms_;
-  Core_Common::Unique_Handle entered_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  Core_Common::Unique_Handle entered_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  std::atomic<int> entered_count_{0};
   std::atomic<int> answered_{-1};
+  std::unique_ptr<Respond_Data> kept_;
 };
 
 // A request from an endpoint that does not exist, written into the mapping
 // by hand, so this process has no call of its own in flight.
-void deliver_request(const Guid& self) {
-  const auto record = build_call_record(0, kInterface, 0, {});
+void deliver_request(const Guid& self, uint32_t method_id = 0) {
+  const auto record = build_call_record(method_id, kInterface, 0, {});
   const auto pdu = encode_pdu(create_guid(), PDU::kRequest, record.data(), record.size());
   ASSERT_TRUE(Test_Support::inject_message(Test_Support::raw_message(create_guid(), self, create_guid(), pdu),
                                            self));
@@ -81,32 +99,36 @@ DWORD timed_shut_down() {
   return ::GetTickCount() - start;
 }
 
-TEST(Teardown, AStubBlockedForEverStillLetsTeardownEndWithinTheWorkersBound) {
+TEST(Teardown, StubsBlockedForEverStillLetTeardownEndWithinOneBound) {
   const Guid self = create_guid();
   set_own_endpoint_id(self);
   ASSERT_TRUE(service_point().valid());
   Holding_Stub stub(INFINITE);
   register_stub(&stub, kInterface);
-  deliver_request(self);
-  ASSERT_TRUE(stub.wait_entered());
+  // Every one of the three workers is held.
+  for (int i = 0; i < 3; ++i) deliver_request(self);
+  ASSERT_TRUE(stub.wait_entered(3));
 
   const DWORD took = timed_shut_down();
-  EXPECT_GE(took, 4500u);  // the worker had its 5000 ms
+  EXPECT_GE(took, 4500u);  // the workers had their 5000 ms, together
   EXPECT_LT(took, 8000u);
   EXPECT_EQ(IPC_Service_Point::existing(), nullptr);
 }
 
-TEST(Teardown, AnAnswerAfterShutDownFailsAndBuildsNoNewChannel) {
+TEST(Teardown, AnAnswerDuringShutDownIsSentAndOneAfterItFails) {
   const Guid self = create_guid();
   set_own_endpoint_id(self);
   ASSERT_TRUE(service_point().valid());
   Holding_Stub stub(1000);
   register_stub(&stub, kInterface);
-  deliver_request(self);
-  ASSERT_TRUE(stub.wait_entered());
+  deliver_request(self, 1);
+  deliver_request(self, 0);
+  ASSERT_TRUE(stub.wait_entered(2));
 
   EXPECT_LT(timed_shut_down(), 4500u);  // the worker ended by itself
-  EXPECT_EQ(stub.answered(), 0);
+  EXPECT_EQ(stub.answered(), 1);
+  // The kept reply address outlived its channel: no new channel for it.
+  EXPECT_FALSE(respond(1, stub.kept(), kStatusSuccess));
   EXPECT_EQ(IPC_Service_Point::existing(), nullptr);
 }
 
