@@ -1,4 +1,5 @@
-// The shared mapping that carries one message at a time.
+// The shared mapping that carries one message at a time, mapped once for
+// the channel's life.
 #pragma once
 
 #include <windows.h>
@@ -14,25 +15,21 @@ class Transport_Medium_Int;
 
 class Data_Transport_Control {
  public:
-  // A mapped view of the whole mapping, unmapped on leaving scope. Its
-  // size is what the system really mapped: another process may have
-  // created the section first, and smaller.
+  // A mapped view of the whole mapping, unmapped when it goes. Its size is
+  // what the system really mapped: another process may have created the
+  // section first, and smaller.
   class View {
    public:
     View() = default;
-    explicit View(void* base);
-    View(View&& other) noexcept : base_(other.base_), size_(other.size_) { other.base_ = nullptr; }
-    View& operator=(View&&) = delete;
     View(const View&) = delete;
+    View& operator=(const View&) = delete;
     ~View() { reset(); }
 
     explicit operator bool() const { return base_ != nullptr; }
     uint8_t* data() const { return base_; }
     size_t size() const { return base_ != nullptr ? size_ : 0; }
-    void reset() {
-      if (base_ != nullptr) ::UnmapViewOfFile(base_);
-      base_ = nullptr;
-    }
+    // Unmaps the view held and takes `base`, a view MapViewOfFile returned.
+    void reset(void* base = nullptr);
 
    private:
     uint8_t* base_ = nullptr;
@@ -46,13 +43,17 @@ class Data_Transport_Control {
   bool failed() const { return failed_; }
 
   // Copies a whole message to offset 0. Refuses one of the mapping's size
-  // or more, and fails when no writable view can be had.
+  // or more.
   bool write(const uint8_t* bytes, size_t size);
 
-  View map_for_reading() const;
+  // The mapping as it is now; null when the channel failed. The bytes
+  // change when another process writes.
+  const uint8_t* data() const { return view_.data(); }
+  size_t size() const;
 
  private:
   Core_Common::Adapt_Win32_MappingFile mapping_;
+  View view_;
   bool failed_ = false;
   Transport_Medium_Int* owner_;
 };

@@ -40,7 +40,7 @@ bool Dialogue_Control::run_request(const uint8_t* payload, size_t size, const Gu
   Pending_Dialogue pending;
   pending.dialogue_id = create_guid();
   pending.timeout_ms = timeout_ms;
-  pending.completion.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  pending.completion = take_completion_event();
   // The null id means "no reply wanted", so a request must never carry it.
   if (pending.dialogue_id.is_null() || !pending.completion) return false;
 
@@ -77,6 +77,23 @@ Dialogue_Control::Listing::~Listing() {
   std::lock_guard<std::mutex> list_hold(control_.list_lock_);
   auto& pending = control_.pending_;
   pending.erase(std::remove(pending.begin(), pending.end(), &entry_), pending.end());
+  // Unlisted under both locks, no reply can set it any more: it may serve
+  // the next request.
+  if (control_.spare_events_.size() < kSpareEvents) {
+    control_.spare_events_.push_back(std::move(entry_.completion));
+  }
+}
+
+Core_Common::Unique_Handle Dialogue_Control::take_completion_event() {
+  {
+    std::lock_guard<std::mutex> hold(list_lock_);
+    if (!spare_events_.empty()) {
+      Core_Common::Unique_Handle event = std::move(spare_events_.back());
+      spare_events_.pop_back();
+      return event;
+    }
+  }
+  return Core_Common::Unique_Handle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
 bool Dialogue_Control::request(const uint8_t* payload, size_t size, const Guid& destination,

@@ -103,6 +103,10 @@ class Dialogue_Control final : public Dialogue_Control_Int, private Transport_De
     Pending_Dialogue& entry_;
   };
 
+  // A manual-reset event for a request's completion: a spare one of an
+  // earlier request, or a new one. Listing resets it.
+  Core_Common::Unique_Handle take_completion_event();
+
   bool run_request(const uint8_t* payload, size_t size, const Guid& destination,
                    uint32_t timeout_ms, std::vector<uint8_t>* result);
   bool reply(uint32_t type, const uint8_t* payload, size_t size,
@@ -115,6 +119,10 @@ class Dialogue_Control final : public Dialogue_Control_Int, private Transport_De
   mutable std::mutex list_lock_;
   std::mutex reply_lock_;
   std::vector<Pending_Dialogue*> pending_;
+  // Completion events of finished requests, kept for the next ones;
+  // guarded by the list lock.
+  static constexpr size_t kSpareEvents = 8;
+  std::vector<Core_Common::Unique_Handle> spare_events_;
   IPC_Work_Pool pool_;
   std::unique_ptr<Transport_Detector> detector_;
   Dialogue_Owner* owner_;

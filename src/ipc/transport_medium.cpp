@@ -1,5 +1,6 @@
 #include "ipc/transport_medium.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "ipc/channel_names.h"
@@ -62,29 +63,45 @@ bool Transport_Medium::send(const uint8_t* bytes, size_t length, const Guid& des
 
   // An acknowledgement left over from an earlier send must not count.
   Core_Common::drain_event(acknowledge_event_.handle(), kAcknowledgeWaitMs);
-  {
-    Core_Common::Event_Guard notify;
-    Core_Common::signal_named_event(endpoint_event_name(destination), notify);
-  }
+  signal_endpoint(destination);
   return ::WaitForSingleObject(acknowledge_event_.handle(), kAcknowledgeWaitMs) == WAIT_OBJECT_0;
+}
+
+void Transport_Medium::signal_endpoint(const Guid& destination) {
+  auto kept = std::find_if(notify_events_.begin(), notify_events_.end(),
+                           [&](const Notify_Event& e) { return e.endpoint == destination; });
+  if (kept != notify_events_.end()) {
+    Core_Common::drain_event(kept->event.get(), kNotifyDrainLimitMs);
+    if (::SetEvent(kept->event.get())) return;
+    notify_events_.erase(kept);  // no longer usable: open it by name again
+  }
+  // Nothing is set when no process has created the endpoint's event; an
+  // endpoint that has none is not kept either.
+  const std::wstring name = endpoint_event_name(destination);
+  Core_Common::Unique_Handle event(::OpenEventW(EVENT_ALL_ACCESS, FALSE, name.c_str()));
+  if (!event) return;
+  Core_Common::drain_event(event.get(), kNotifyDrainLimitMs);
+  ::SetEvent(event.get());
+  if (notify_events_.size() == kKeptNotifyEvents) notify_events_.erase(notify_events_.begin());
+  notify_events_.push_back({destination, std::move(event)});
 }
 
 void Transport_Medium::on_notify() {
   std::vector<uint8_t> copy;
   {
-    Data_Transport_Control::View view = mapping_->map_for_reading();
-    if (!view) return;
+    const uint8_t* view = mapping_->data();
+    if (view == nullptr) return;
     // A size field that is too small or claims more than the mapping is
     // dropped unread; the sender times out as for any unanswered message.
-    const auto size = medium_message_size(view.data(), view.size());
+    const auto size = medium_message_size(view, mapping_->size());
     if (!size) return;
-    const Guid id = Guid::load(view.data() + 4);
+    const Guid id = Guid::load(view + 4);
     {
       std::lock_guard<std::mutex> hold(last_id_lock_);
       if (id == last_message_id_) return;  // already taken; not acknowledged again
       last_message_id_ = id;
     }
-    copy.assign(view.data(), view.data() + *size);
+    copy.assign(view, view + *size);
   }
 
   const auto message = decode_medium_message(copy.data(), copy.size());
