@@ -64,7 +64,13 @@ bool Transport_Medium::send(const uint8_t* bytes, size_t length, const Guid& des
   // An acknowledgement left over from an earlier send must not count.
   Core_Common::drain_event(acknowledge_event_.handle(), kAcknowledgeWaitMs);
   signal_endpoint(destination);
-  return ::WaitForSingleObject(acknowledge_event_.handle(), kAcknowledgeWaitMs) == WAIT_OBJECT_0;
+  if (::WaitForSingleObject(acknowledge_event_.handle(), kAcknowledgeWaitMs) == WAIT_OBJECT_0) return true;
+  // An endpoint that did not answer may be gone: its event is let go, so
+  // that it no longer exists unless someone else holds it, as when it was
+  // opened and closed for every send. A restarted endpoint then finds no
+  // stale signal.
+  forget_endpoint(destination);
+  return false;
 }
 
 void Transport_Medium::signal_endpoint(const Guid& destination) {
@@ -84,6 +90,12 @@ void Transport_Medium::signal_endpoint(const Guid& destination) {
   ::SetEvent(event.get());
   if (notify_events_.size() == kKeptNotifyEvents) notify_events_.erase(notify_events_.begin());
   notify_events_.push_back({destination, std::move(event)});
+}
+
+void Transport_Medium::forget_endpoint(const Guid& destination) {
+  notify_events_.erase(std::remove_if(notify_events_.begin(), notify_events_.end(),
+                                      [&](const Notify_Event& e) { return e.endpoint == destination; }),
+                       notify_events_.end());
 }
 
 void Transport_Medium::on_notify() {

@@ -58,6 +58,7 @@ class Transport_Medium final : public Transport_Medium_Int {
   void build(const Guid& own_endpoint);
   // Drains the endpoint's notify event (for at most a second) and sets it.
   void signal_endpoint(const Guid& destination);
+  void forget_endpoint(const Guid& destination);
 
   std::mutex id_lock_;
   std::mutex last_id_lock_;

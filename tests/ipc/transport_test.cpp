@@ -91,6 +91,26 @@ TEST_F(TransportTest, MessageCrossesAndIsAcknowledged) {
   expect_receipt_of(bytes_of(binary));
 }
 
+TEST_F(TransportTest, APeerGoneFailsTheSendAndOneRestartedUnderItsIdReceives) {
+  ASSERT_TRUE(send_text("before", peer_id_));
+  expect_receipt_of(bytes_of("before"));
+  ASSERT_TRUE(send_text("quit", peer_id_));
+  ASSERT_EQ(peer_->wait(5000), 0u);
+
+  // Nobody acknowledges, whatever the sender kept of the peer.
+  const DWORD start = ::GetTickCount();
+  EXPECT_FALSE(send_text("nobody", peer_id_));
+  EXPECT_GE(::GetTickCount() - start, 900u);
+
+  const std::string id = format_guid(peer_id_);
+  peer_ = std::make_unique<Test_Support::Child_Process>(L"transport_peer.exe",
+                                                        std::wstring(id.begin(), id.end()) + L" 60000");
+  ASSERT_TRUE(peer_->running());
+  ASSERT_TRUE(Test_Support::wait_for_endpoint(peer_id_));
+  ASSERT_TRUE(send_text("after", peer_id_));
+  expect_receipt_of(bytes_of("after"));
+}
+
 TEST_F(TransportTest, SecondNotifyForTheSameMessageIsNeitherDeliveredNorAcknowledged) {
   const auto message = raw_message(create_guid(), peer_id_, self_, "once");
   ASSERT_TRUE(inject(message));
