@@ -102,8 +102,8 @@ int run_bench() {
               bounce_us, kBounces);
   std::printf("oneway_msgs_per_s=%.0f oneway_us=%.1f (64-byte PDU, acknowledged, %d messages)\n",
               1e6 / one_way_us, one_way_us, kOneWay);
-  std::printf("roundtrip_us=%.1f (median of %d, message and its answer)\n", round_trip_us,
-              kRoundTrips);
+  std::printf("roundtrip_us=%.1f p99_us=%.1f (median of %d, message and its answer)\n", round_trip_us,
+              Bench::percentile(round_trips, 0.99), kRoundTrips);
   std::printf("failed_sends=%d\n", failed);
   std::printf("ratio_to_floor=%.2f\n", round_trip_us / bounce_us);
   return failed == 0 ? 0 : 1;
