@@ -5,30 +5,15 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <new>
 #include <thread>
 
 #include "ipc/channel_identity.h"
 #include "ipc/guid_win32.h"
 #include "ipc/pdu.h"
 #include "ipc/procedure_calls.h"
+#include "support/allocation_failure.h"
 #include "support/raw_channel.h"
 #include "system/unique_handle.h"
-
-// Allocations of at least this many bytes fail while it is non-zero: the
-// channel copies a request several times, and a test can make one of the
-// later copies fail.
-static std::atomic<size_t> g_fail_allocations_from{0};
-
-void* operator new(size_t size) {
-  const size_t limit = g_fail_allocations_from;
-  if (limit != 0 && size >= limit) throw std::bad_alloc();
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace Core_IPC {
 namespace {
@@ -140,12 +125,12 @@ TEST(Teardown, ARequestWhoseCopyFailsLeavesNoPendingEntryBehind) {
   const size_t record_size = build_call_record(0, kInterface, 0, arguments).size();
 
   // The record and its PDU are made; the envelope around the PDU is not.
-  g_fail_allocations_from = record_size + 40;
+  Test_Support::fail_allocations_from(record_size + 40);
   uint32_t status = 0;
   bool sent = true;
   EXPECT_NO_THROW(sent = service_point().invokor().call(0, arguments, create_guid(), kInterface,
                                                         status, 1000));
-  g_fail_allocations_from = 0;
+  Test_Support::fail_allocations_from(0);
   EXPECT_FALSE(sent);
   EXPECT_EQ(service_point().invokor().pending_count(), 0u);
   IPC_Service_Point::shut_down();

@@ -5,27 +5,14 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "submit/torrent_submit.h"
+#include "support/allocation_failure.h"
 #include "system/file_helper.h"
-
-// Allocations of at least this many bytes fail while it is non-zero.
-static std::atomic<size_t> g_fail_allocations_from{0};
-
-void* operator new(size_t size) {
-  const size_t limit = g_fail_allocations_from;
-  if (limit != 0 && size >= limit) throw std::bad_alloc();
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace OrbwellSearch {
 namespace {
@@ -247,10 +234,10 @@ TEST_F(SubmitTest, AnAnswerInDelayedPiecesIsReadWhole) {
 TEST_F(SubmitTest, AFailureWhileReadingTheAnswerEndsInFailure) {
   configure("current_big", "ok");
   // The 1 MiB answer outgrows what may be allocated.
-  g_fail_allocations_from = 512 * 1024;
+  Test_Support::fail_allocations_from(512 * 1024);
   RequestApp(window_, "plugin_Drovan");
   const auto got = wait_result(30000);
-  g_fail_allocations_from = 0;
+  Test_Support::fail_allocations_from(0);
   ASSERT_TRUE(got) << "no result message";
   EXPECT_EQ(got->message, static_cast<UINT>(WMU_SUBMIT_RESULT));
   EXPECT_EQ(got->result, 1u);
