@@ -53,6 +53,12 @@ uint16_t get_ui_language() {
 }
 
 std::wstring get_program_dir() {
+  const std::wstring path = get_program_path();
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::wstring get_program_path() {
   wchar_t module[MAX_PATH + 1] = {};
   const DWORD n = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return std::wstring();
@@ -63,8 +69,7 @@ std::wstring get_program_dir() {
     const DWORD got = ::GetLongPathNameW(path.c_str(), long_path.data(), needed);
     if (got != 0 && got < needed) path.assign(long_path.data(), got);
   }
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+  return path;
 }
 
 }  // namespace Core_Common

@@ -21,5 +21,8 @@ uint16_t get_ui_language();
 
 // The running program's directory, long form where it can be had.
 std::wstring get_program_dir();
+// The running program's file, long form where it can be had; empty when
+// its path does not fit MAX_PATH.
+std::wstring get_program_path();
 
 }  // namespace Core_Common

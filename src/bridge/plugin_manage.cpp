@@ -1,0 +1,128 @@
+#include "bridge/plugin_manage.h"
+
+#include <cstring>
+
+#include "system/system_info.h"
+#include "system/version_info.h"
+
+namespace Core_Drovan {
+
+using namespace InterfaceDrovan;
+
+namespace {
+
+constexpr wchar_t kLibraryName[] = L"plugin_Drovan.dll";
+
+// "FileVersion" of a file, empty when it has no readable resource.
+std::wstring release_of(const std::wstring& file) {
+  Core_Common::version_info info;
+  if (!Core_Common::read_version_info(file, info)) return std::wstring();
+  return Core_Common::file_version_text(info);
+}
+
+}  // namespace
+
+PluginManage::PluginManage(Core_Common::Task_Queue& tasks, Plugin_Callbacks callbacks,
+                           std::wstring host_file)
+    : tasks_(tasks), callbacks_(callbacks), host_file_(std::move(host_file)) {}
+
+PluginManage::~PluginManage() {
+  sink_.destroy();
+  tasks_.cancel_tasks(task_owner());
+}
+
+std::wstring PluginManage::host_executable_path() { return Core_Common::get_program_path(); }
+
+std::wstring PluginManage::library_path() {
+  return Core_Common::get_program_dir() + L"\\" + kLibraryName;
+}
+
+bool PluginManage::release_matches(const std::wstring& library) const {
+  return release_of(library) == release_of(host_file_);
+}
+
+void PluginManage::free_library() {
+  if (table_ && table_->module != nullptr) ::FreeLibrary(table_->module);
+  table_.reset();
+}
+
+bool PluginManage::load(const std::wstring& path) {
+  if (path.empty()) return false;
+  if (loaded_) return true;
+
+  table_ = std::make_unique<Plugin_Function_Table>();  // zero-filled
+  table_->module = ::LoadLibraryW(path.c_str());
+  if (table_->module == nullptr) {
+    table_.reset();
+    return false;
+  }
+  const auto fill = reinterpret_cast<Fill_Function_Table_Fn>(reinterpret_cast<void*>(
+      ::GetProcAddress(table_->module, MAKEINTRESOURCEA(kFillFunctionTableOrdinal))));
+  if (fill == nullptr) {
+    free_library();
+    return false;
+  }
+  // The export may fill the slots only; the module handle stays the host's.
+  const HMODULE module = table_->module;
+  fill(table_.get());
+  table_->module = module;
+
+  // A library of another release is never started, not even handshaken.
+  Handshake_Block block{};
+  std::memcpy(block.agreed, kHandshakeValue, sizeof block.agreed);
+  block.sixteen = 16;
+  if (!release_matches(path) || table_->handshake == nullptr || table_->handshake(&block) == 0) {
+    free_library();
+    return false;
+  }
+  loaded_ = true;
+
+  const HWND sink = sink_.create();
+  if (table_->set_callbacks != nullptr) {
+    table_->set_callbacks(sink, callbacks_.call_client_0, callbacks_.call_client_1,
+                          callbacks_.read_client_data);
+  }
+  return true;
+}
+
+void PluginManage::set_connection(const connection_setting_t& settings) {
+  if (!loaded_ || table_->set_connection == nullptr) return;
+  connection_setting_t copy = settings;
+  table_->set_connection(&copy);
+}
+
+bool PluginManage::start() {
+  if (!loaded_) return false;
+  if (table_->start != nullptr && table_->start() != 0) return true;
+  unload();
+  return false;
+}
+
+void PluginManage::stop() {
+  if (loaded_ && table_->stop != nullptr) table_->stop();
+}
+
+void PluginManage::show(bool shown) {
+  if (!loaded_ || table_->show == nullptr) return;
+  table_->show(shown ? 1 : 0);
+  shown_ = shown;
+}
+
+bool PluginManage::open_link(const std::wstring& link, std::array<uint8_t, 16>& result) {
+  if (!loaded_ || table_->open_link == nullptr) return false;
+  const Link_Record record{link.c_str()};
+  uint8_t out[16] = {};
+  if (table_->open_link(&record, out) == 0) return false;
+  std::memcpy(result.data(), out, sizeof out);
+  return true;
+}
+
+void PluginManage::unload() {
+  if (!loaded_) return;
+  if (table_->stop != nullptr) table_->stop();
+  if (table_->release != nullptr) table_->release();
+  free_library();
+  loaded_ = false;
+}
+
+}  // namespace Core_Drovan
