@@ -1,0 +1,143 @@
+// Loading the plug-in library and calling into it, with the sample plug-in
+// and its variants (tools/sample_plugin), which log every call they get.
+// This test program carries the release's version resource, as the host.
+#include "bridge/plugin_manage.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+
+namespace Core_Drovan {
+namespace {
+
+using Test_Support::program_dir;
+
+class PluginManageTest : public ::testing::Test {
+ protected:
+  void use(const std::wstring& library, const std::string& control = "") {
+    library_ = library;
+    ::DeleteFileW(file(L".calls").c_str());
+    std::ofstream(std::filesystem::path(file(L".control")), std::ios::binary) << control;
+  }
+  std::wstring path() const { return program_dir() + library_ + L".dll"; }
+  std::wstring file(const wchar_t* extension) const { return program_dir() + library_ + extension; }
+
+  // The calls the library logged, a line each.
+  std::vector<std::string> calls() const {
+    std::ifstream in(std::filesystem::path(file(L".calls")), std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  bool module_loaded() const { return ::GetModuleHandleW((library_ + L".dll").c_str()) != nullptr; }
+
+  Core_Common::Task_Queue tasks_;
+  std::wstring library_;
+};
+
+TEST_F(PluginManageTest, ALoadHandsOverTheTableHandshakeSinkAndCallbacks) {
+  use(L"plugin_Drovan");
+  PluginManage manage(tasks_, {});
+  ASSERT_TRUE(manage.load(path()));
+  EXPECT_TRUE(manage.loaded());
+  EXPECT_EQ(calls(), (std::vector<std::string>{
+                         "fill", "slot 0 agreed",
+                         "slot 25 {C7BD0F78-136E-4b06-9D9D-30E5DC357C72}_PluginMsgSink 000"}));
+  // A second load touches nothing.
+  EXPECT_TRUE(manage.load(path()));
+  EXPECT_EQ(calls().size(), 3u);
+
+  manage.set_connection({0, 0, 6881, 6882});
+  EXPECT_TRUE(manage.start());
+  std::array<uint8_t, 16> result{};
+  EXPECT_TRUE(manage.open_link(L"link://a", result));
+  EXPECT_EQ(result[0], 0x15);
+  manage.show(true);
+  EXPECT_TRUE(manage.shown());
+  // The host window's destroy handler: slot 3, then unload.
+  manage.stop();
+  manage.unload();
+  EXPECT_FALSE(manage.loaded());
+  EXPECT_FALSE(module_loaded());
+  const auto log = calls();
+  EXPECT_EQ(std::vector<std::string>(log.begin() + 3, log.end()),
+            (std::vector<std::string>{"slot 17 0 0 6881 6882", "slot 2", "slot 15 link://a", "slot 24 1",
+                                      "slot 3", "slot 3", "slot 1"}));
+}
+
+TEST_F(PluginManageTest, ALibraryWithoutTheOrdinalExportFailsAndIsFreed) {
+  use(L"plugin_no_export");
+  PluginManage manage(tasks_, {});
+  EXPECT_FALSE(manage.load(path()));
+  EXPECT_FALSE(manage.loaded());
+  EXPECT_FALSE(module_loaded());
+  EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(PluginManageTest, AForeignReleaseFailsAfterTheExportAndBeforeTheHandshake) {
+  use(L"plugin_foreign_release");
+  PluginManage manage(tasks_, {});
+  EXPECT_FALSE(manage.load(path()));
+  EXPECT_FALSE(module_loaded());
+  EXPECT_EQ(calls(), std::vector<std::string>{"fill"});
+}
+
+TEST_F(PluginManageTest, HostAndLibraryBothWithoutAVersionPass) {
+  use(L"plugin_unversioned");
+  PluginManage unversioned_host(tasks_, {}, program_dir() + L"version_none.dll");
+  EXPECT_TRUE(unversioned_host.load(path()));
+  unversioned_host.unload();
+
+  // Against this program's release they differ.
+  PluginManage host(tasks_, {});
+  EXPECT_FALSE(host.load(path()));
+}
+
+TEST_F(PluginManageTest, ARefusedHandshakeFailsTheLoad) {
+  use(L"plugin_Drovan", "handshake=0\n");
+  PluginManage manage(tasks_, {});
+  EXPECT_FALSE(manage.load(path()));
+  EXPECT_FALSE(module_loaded());
+  EXPECT_EQ(calls(), (std::vector<std::string>{"fill", "slot 0 agreed"}));
+}
+
+TEST_F(PluginManageTest, AFailedStartUnloadsAndLaterRequestsDoNothing) {
+  use(L"plugin_Drovan", "start=0\n");
+  PluginManage manage(tasks_, {});
+  ASSERT_TRUE(manage.load(path()));
+  EXPECT_FALSE(manage.start());
+  EXPECT_FALSE(manage.loaded());
+  manage.show(true);
+  std::array<uint8_t, 16> result{};
+  EXPECT_FALSE(manage.open_link(L"link://b", result));
+  const auto log = calls();
+  EXPECT_EQ(std::vector<std::string>(log.begin() + 3, log.end()),
+            (std::vector<std::string>{"slot 2", "slot 3", "slot 1"}));
+}
+
+TEST_F(PluginManageTest, GoingCancelsItsTasksAndDestroysTheSink) {
+  use(L"plugin_Drovan");
+  int ran = 0;
+  HWND sink = nullptr;
+  {
+    PluginManage manage(tasks_, {});
+    ASSERT_TRUE(manage.load(path()));
+    sink = manage.sink_window();
+    EXPECT_TRUE(::IsWindow(sink));
+    tasks_.post_task(manage.task_owner(), [&] { ++ran; });
+    tasks_.post_task(nullptr, [&] { ran += 10; });
+    manage.unload();
+  }
+  tasks_.run_tasks();
+  EXPECT_EQ(ran, 10);
+  EXPECT_FALSE(::IsWindow(sink));
+}
+
+}  // namespace
+}  // namespace Core_Drovan
