@@ -1,22 +1,33 @@
 // A sample plugin_Drovan.dll that honours the host's library contract, for
 // tests and demos, and for plug-in authors to read beside the contract.
 //
-// Tests steer it and read it back through two files beside the DLL, named
-// after it: "<name>.control" holds lines "key=value", read when the host
-// fills the table (keys below); "<name>.calls" gets one line per call of
-// an export or slot, in order, with its arguments.
+// It keeps a small model of download items: slot 29 adds one per link,
+// whose data is its link's text repeated to `data_size` bytes; the event
+// slots report that data in chunks, its values and its details, and the
+// list slots list the items.
 //
-//   handshake=0|1   slot 0's answer (1; it also checks the block)
-//   start=0|1       slot 2's answer (1)
-//   ready=0|1       slot 10's three readiness flags and its result (1)
-//   open_link=0|1   slot 15's answer (1)
-//   add_link=0|1    slot 29's answer (1)
-//   list=N          items in slot 41's list (0); list_fail_at=I fails slot 42 at index I
-//   crash_slot=N    a null-pointer write when slot N is called
+// Tests steer it and read it back through two files beside the DLL, named
+// after it: "<name>.control" holds lines "key=value", read again at every
+// call, so a test may change them while the host runs (keys below);
+// "<name>.calls" gets one line per call of the export or a slot, in order,
+// with its arguments.
+//
+//   handshake=0|1    slot 0's answer (1; it also checks the block)
+//   start=0|1        slot 2's answer (1)
+//   ready=0|1        slot 10's three readiness flags and its result (1)
+//   open_link=0|1    slot 15's answer (1)
+//   add_link=0|1     slot 29's answer (1)
+//   data_size=N      bytes of a new item's data (100); chunk=N, bytes a chunk (40)
+//   event_on_add=C   after an add, posts event C for the new item (none)
+//   list=N           items in slot 41's list (the model's items)
+//   list_fail_at=I   slot 42 fails at index I
+//   hash_length=N    characters of slot 42's hash text (32)
+//   crash_slot=N     a null-pointer write when slot N is called
 #include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -27,9 +38,23 @@ namespace {
 
 using namespace InterfaceDrovan;
 
+struct Item {
+  std::wstring link;
+  std::string data;
+  uint64_t reported = 0;       // bytes handed out through slots 30/31
+  uint64_t last_reported = 0;  // through slots 36/37
+};
+
 HMODULE g_module = nullptr;
+HWND g_sink = nullptr;
 std::map<std::string, long> g_control;
+std::map<int32_t, Item> g_items;  // slot calls come on the host's main thread
 int32_t g_next_item = 1;
+
+Item* find_item(int32_t id) {
+  const auto found = g_items.find(id);
+  return found == g_items.end() ? nullptr : &found->second;
+}
 
 std::wstring beside_module(const wchar_t* extension) {
   wchar_t path[MAX_PATH] = {};
@@ -70,9 +95,11 @@ void note(int slot, const char* format = "", ...) {
   }
   va_end(args);
   FILE* file = _wfopen(beside_module(L".calls").c_str(), L"ab");
-  if (file == nullptr) return;
-  std::fprintf(file, "%s\n", text);
-  std::fclose(file);
+  if (file != nullptr) {
+    std::fprintf(file, "%s\n", text);
+    std::fclose(file);
+  }
+  read_control();
   if (slot >= 0 && control("crash_slot", -1) == slot) *static_cast<volatile int*>(nullptr) = slot;
 }
 
@@ -110,6 +137,7 @@ int32_t WINAPI set_connection(const connection_setting_t* s) {
 int32_t WINAPI show(uint8_t shown) { note(24, "%u", shown); return 1; }
 
 int32_t WINAPI set_callbacks(HWND sink, Call_Client_0_Fn c0, Call_Client_1_Fn c1, Read_Client_Data_Fn read) {
+  g_sink = sink;
   wchar_t name[128] = {};
   if (sink != nullptr) ::GetWindowTextW(sink, name, 128);
   note(25, "%ls %d%d%d", name, c0 != nullptr, c1 != nullptr, read != nullptr);
@@ -119,26 +147,115 @@ int32_t WINAPI set_callbacks(HWND sink, Call_Client_0_Fn c0, Call_Client_1_Fn c1
 int32_t WINAPI add_link(const Link_Record* link, Add_Result* result) {
   note(29, "%ls", link->link);
   if (control("add_link", 1) == 0) return 0;
-  result->item_id = g_next_item++;
+  const int32_t id = g_next_item++;
+  Item& item = g_items[id];
+  item.link = link->link;
+  const std::string text(item.link.begin(), item.link.end());
+  const size_t size = static_cast<size_t>(control("data_size", 100));
+  while (item.data.size() < size) item.data += text.empty() ? std::string(".") : text;
+  item.data.resize(size);
+  result->item_id = id;
+  const long event = control("event_on_add", -1);
+  if (event >= 0 && g_sink != nullptr) ::PostMessageW(g_sink, kPluginEventMessage, id, event);
   return 1;
 }
 
-int32_t WINAPI remove_item(int32_t item) { note(32, "%d", item); return 1; }
+int32_t WINAPI remove_item(int32_t item) {
+  note(32, "%d", item);
+  return g_items.erase(item) != 0;
+}
+
+// Slots 30/31 and 36/37: the item's data in chunks, each pair with its
+// own cursor. Size 0 once everything was handed out.
+int32_t next_chunk(int32_t id, uint64_t Item::*cursor, uint64_t* position, uint32_t* size) {
+  *position = 0;
+  *size = 0;
+  Item* item = find_item(id);
+  if (item == nullptr) return 0;
+  const uint64_t left = item->data.size() - item->*cursor;
+  *position = item->*cursor;
+  *size = static_cast<uint32_t>(std::min<uint64_t>(left, static_cast<uint64_t>(control("chunk", 40))));
+  return 1;
+}
+int32_t read_chunk(int32_t id, uint64_t Item::*cursor, void* buffer, uint64_t position, uint32_t size) {
+  Item* item = find_item(id);
+  if (item == nullptr || buffer == nullptr || position + size > item->data.size()) return 0;
+  std::memcpy(buffer, item->data.data() + position, size);
+  item->*cursor = position + size;
+  return 1;
+}
+int32_t WINAPI chunk_info(int32_t id, uint64_t* position, uint32_t* size) {
+  note(30, "%d", id);
+  return next_chunk(id, &Item::reported, position, size);
+}
+int32_t WINAPI chunk_read(int32_t id, void* buffer, uint64_t position, uint32_t size) {
+  note(31, "%d %llu %u", id, static_cast<unsigned long long>(position), size);
+  return read_chunk(id, &Item::reported, buffer, position, size);
+}
+int32_t WINAPI last_chunk_info(int32_t id, uint64_t* position, uint32_t* size) {
+  note(36, "%d", id);
+  return next_chunk(id, &Item::last_reported, position, size);
+}
+int32_t WINAPI last_chunk_read(int32_t id, void* buffer, uint64_t position, uint32_t size) {
+  note(37, "%d %llu %u", id, static_cast<unsigned long long>(position), size);
+  return read_chunk(id, &Item::last_reported, buffer, position, size);
+}
+
+int32_t WINAPI item_values(int32_t id, uint64_t* value, uint32_t* number) {
+  note(33, "%d", id);
+  const Item* item = find_item(id);
+  if (item == nullptr) return 0;
+  *value = item->data.size();
+  *number = static_cast<uint32_t>(id);
+  return 1;
+}
+
+int32_t WINAPI read_block(int32_t id, void* buffer, uint32_t capacity, uint32_t* size) {
+  note(34, "%d %u", id, capacity);
+  const Item* item = find_item(id);
+  if (item == nullptr) return 0;
+  *size = static_cast<uint32_t>(item->data.size());
+  if (buffer == nullptr) return 1;
+  if (capacity < item->data.size()) return 0;
+  std::memcpy(buffer, item->data.data(), item->data.size());
+  return 1;
+}
+
+int32_t WINAPI item_details(int32_t id, Item_Details* details) {
+  note(35, "%d", id);
+  const Item* item = find_item(id);
+  if (item == nullptr) return 0;
+  *details = Item_Details{id, static_cast<int32_t>(item->link.size()), item->data.size(), item->reported,
+                          static_cast<uint32_t>(item->data.size()),
+                          reinterpret_cast<const uint8_t*>(item->data.data())};
+  return 1;
+}
+
+int32_t WINAPI open_link_with_value(const wchar_t* link, uint64_t value) {
+  note(38, "%ls %llu", link, static_cast<unsigned long long>(value));
+  return 1;
+}
 int32_t WINAPI method_8() { note(39); return 1; }
 int32_t WINAPI not_connected() { note(40); return 1; }
 
 int32_t WINAPI list_header(List_Header* header) {
   note(41);
-  *header = List_Header{1, static_cast<uint32_t>(control("list", 0)), 3, 4};
+  *header = List_Header{1, static_cast<uint32_t>(control("list", static_cast<long>(g_items.size()))), 3, 4};
   return 1;
 }
 
 int32_t WINAPI list_item(uint32_t index, List_Item* item) {
   note(42, "%u", index);
   if (control("list_fail_at", -1) == static_cast<long>(index)) return 0;
-  static const wchar_t kName[] = L"sample item";
-  static const wchar_t kHash[] = L"00112233445566778899AABBCCDDEEFF";
-  *item = List_Item{kName, 1000u + index, index, 2 * index, kHash};
+  // Valid until the next call, as the host copies the texts at once.
+  static std::wstring name;
+  static std::wstring hash;
+  auto it = g_items.begin();
+  for (uint32_t i = 0; i < index && it != g_items.end(); ++i) ++it;
+  name = it == g_items.end() ? L"sample item " + std::to_wstring(index) : it->second.link;
+  hash = std::wstring(L"00112233445566778899AABBCCDDEEFF").substr(0, 32);
+  hash.resize(static_cast<size_t>(control("hash_length", 32)), L'F');
+  *item = List_Item{name.c_str(), 1000u + index, index, 2 * index, hash.c_str()};
   return 1;
 }
 
@@ -146,7 +263,6 @@ int32_t WINAPI list_item(uint32_t index, List_Item* item) {
 
 // The export with ordinal 1 (see the .def file): fills the 43 slots.
 extern "C" void WINAPI drovan_fill_table(Plugin_Function_Table* table) {
-  read_control();
   note(-1);
   table->handshake = handshake;
   table->release = release;
@@ -159,7 +275,15 @@ extern "C" void WINAPI drovan_fill_table(Plugin_Function_Table* table) {
   table->show = show;
   table->set_callbacks = set_callbacks;
   table->add_link = add_link;
+  table->chunk_info = chunk_info;
+  table->chunk_read = chunk_read;
   table->remove = remove_item;
+  table->item_values = item_values;
+  table->read_block = read_block;
+  table->item_details = item_details;
+  table->last_chunk_info = last_chunk_info;
+  table->last_chunk_read = last_chunk_read;
+  table->open_link_with_value = open_link_with_value;
   table->method_8 = method_8;
   table->not_connected = not_connected;
   table->list_header = list_header;
