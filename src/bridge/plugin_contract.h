@@ -61,8 +61,8 @@ struct connection_setting_t {
 static_assert(sizeof(connection_setting_t) == 12, "connection settings are 12 bytes");
 
 // Slot 10, as far as the host reads it. The library's record is 20 bytes
-// or more; the host's has room to spare for what the library writes past
-// the fields the host reads.
+// or more; the host's is 256 bytes, room to spare for what the library
+// writes past the fields the host reads.
 // Byte | Field
 //   0 | i32 number of active items
 //  16 | u8 ready to add by link
@@ -74,10 +74,10 @@ struct Plugin_State {
   uint8_t ready_to_add;
   uint8_t ready_to_open;
   uint8_t connected;
-  uint8_t reserved_tail[45];
+  uint8_t reserved_tail[237];
 };
 static_assert(offsetof(Plugin_State, ready_to_add) == 16 && offsetof(Plugin_State, connected) == 18 &&
-                  sizeof(Plugin_State) == 64,
+                  sizeof(Plugin_State) == 256,
               "the state's flags are at 16, 17 and 18");
 
 // Slots 15 and 29: the link to open or add.
@@ -85,13 +85,13 @@ struct Link_Record {
   const wchar_t* link;
 };
 
-// Slot 29's result, with room to spare past the field the host reads.
+// Slot 29's result: 256 bytes, room to spare past the field the host reads.
 // Byte | Field
 //  16 | i32 id of the new item
 struct Add_Result {
   uint8_t reserved[16];
   int32_t item_id;
-  uint8_t reserved_tail[12];
+  uint8_t reserved_tail[236];
 };
 static_assert(offsetof(Add_Result, item_id) == 16, "the new item's id is at 16");
 

@@ -34,7 +34,10 @@ PluginManage::~PluginManage() {
 std::wstring PluginManage::host_executable_path() { return Core_Common::get_program_path(); }
 
 std::wstring PluginManage::library_path() {
-  return Core_Common::get_program_dir() + L"\\" + kLibraryName;
+  // Empty, and so refused by load, when the directory cannot be had: a
+  // bare name would be looked for elsewhere.
+  const std::wstring dir = Core_Common::get_program_dir();
+  return dir.empty() ? dir : dir + L"\\" + kLibraryName;
 }
 
 bool PluginManage::release_matches(const std::wstring& library) const {
@@ -51,7 +54,13 @@ bool PluginManage::load(const std::wstring& path) {
   if (loaded_) return true;
 
   table_ = std::make_unique<Plugin_Function_Table>();  // zero-filled
-  table_->module = ::LoadLibraryW(path.c_str());
+  {
+    // No system dialog for a bad image: a failed load shows nothing.
+    DWORD previous_mode = 0;
+    ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_mode);
+    table_->module = ::LoadLibraryW(path.c_str());
+    ::SetThreadErrorMode(previous_mode, nullptr);
+  }
   if (table_->module == nullptr) {
     table_.reset();
     return false;
@@ -121,8 +130,8 @@ void PluginManage::unload() {
   if (!loaded_) return;
   if (table_->stop != nullptr) table_->stop();
   if (table_->release != nullptr) table_->release();
+  loaded_ = false;  // before the library goes: nothing may call into it now
   free_library();
-  loaded_ = false;
 }
 
 }  // namespace Core_Drovan

@@ -17,6 +17,13 @@ namespace Core_Drovan {
 namespace {
 
 using Test_Support::program_dir;
+using namespace InterfaceDrovan;
+
+// Callbacks that tell themselves apart by their answers.
+int32_t WINAPI first_callback(int32_t, const char*, uint64_t*, int32_t*) { return 10; }
+int32_t WINAPI second_callback(int32_t, const char**, int32_t*, int32_t*, int32_t*) { return 20; }
+int32_t WINAPI third_callback(int32_t, void*, uint64_t, uint32_t) { return 30; }
+const Plugin_Callbacks kCallbacks{first_callback, second_callback, third_callback};
 
 class PluginManageTest : public ::testing::Test {
  protected:
@@ -42,13 +49,13 @@ class PluginManageTest : public ::testing::Test {
 };
 
 TEST_F(PluginManageTest, ALoadHandsOverTheTableHandshakeSinkAndCallbacks) {
-  use(L"plugin_Drovan");
-  PluginManage manage(tasks_, {});
+  use(L"plugin_Drovan", "probe_callbacks=1\n");
+  PluginManage manage(tasks_, kCallbacks);
   ASSERT_TRUE(manage.load(path()));
   EXPECT_TRUE(manage.loaded());
   EXPECT_EQ(calls(), (std::vector<std::string>{
                          "fill", "slot 0 agreed",
-                         "slot 25 {C7BD0F78-136E-4b06-9D9D-30E5DC357C72}_PluginMsgSink 000"}));
+                         "slot 25 {C7BD0F78-136E-4b06-9D9D-30E5DC357C72}_PluginMsgSink 10 20 30"}));
   // A second load touches nothing.
   EXPECT_TRUE(manage.load(path()));
   EXPECT_EQ(calls().size(), 3u);
@@ -66,6 +73,7 @@ TEST_F(PluginManageTest, ALoadHandsOverTheTableHandshakeSinkAndCallbacks) {
   EXPECT_FALSE(manage.loaded());
   EXPECT_FALSE(module_loaded());
   const auto log = calls();
+  ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(log.begin() + 3, log.end()),
             (std::vector<std::string>{"slot 17 0 0 6881 6882", "slot 2", "slot 15 link://a", "slot 24 1",
                                       "slot 3", "slot 3", "slot 1"}));
@@ -78,6 +86,21 @@ TEST_F(PluginManageTest, ALibraryWithoutTheOrdinalExportFailsAndIsFreed) {
   EXPECT_FALSE(manage.loaded());
   EXPECT_FALSE(module_loaded());
   EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(PluginManageTest, AnEmptyPathOrAMissingFileFails) {
+  PluginManage manage(tasks_, {});
+  EXPECT_FALSE(manage.load(L""));
+  EXPECT_FALSE(manage.load(program_dir() + L"no_such_plugin.dll"));
+  EXPECT_FALSE(manage.loaded());
+}
+
+TEST_F(PluginManageTest, AnExportWritingPastItsSlotsDoesNotChangeWhichModuleGoes) {
+  use(L"plugin_Drovan", "clobber_module=1\n");
+  PluginManage manage(tasks_, {});
+  ASSERT_TRUE(manage.load(path()));
+  manage.unload();
+  EXPECT_FALSE(module_loaded());
 }
 
 TEST_F(PluginManageTest, AForeignReleaseFailsAfterTheExportAndBeforeTheHandshake) {
@@ -117,6 +140,7 @@ TEST_F(PluginManageTest, AFailedStartUnloadsAndLaterRequestsDoNothing) {
   std::array<uint8_t, 16> result{};
   EXPECT_FALSE(manage.open_link(L"link://b", result));
   const auto log = calls();
+  ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(log.begin() + 3, log.end()),
             (std::vector<std::string>{"slot 2", "slot 3", "slot 1"}));
 }

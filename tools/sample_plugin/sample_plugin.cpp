@@ -14,7 +14,9 @@
 //
 //   handshake=0|1    slot 0's answer (1; it also checks the block)
 //   start=0|1        slot 2's answer (1)
-//   ready=0|1        slot 10's three readiness flags and its result (1)
+//   state=0|1        slot 10's result (1)
+//   ready_add=0|1, ready_open=0|1, connected=0|1
+//                    slot 10's flags at 16, 17 and 18 (1 each)
 //   open_link=0|1    slot 15's answer (1)
 //   add_link=0|1     slot 29's answer (1)
 //   data_size=N      bytes of a new item's data (100); chunk=N, bytes a chunk (40)
@@ -23,6 +25,8 @@
 //   list_fail_at=I   slot 42 fails at index I
 //   hash_length=N    characters of slot 42's hash text (32)
 //   crash_slot=N     a null-pointer write when slot N is called
+//   probe_callbacks=1 slot 25 calls each host callback once (see there)
+//   clobber_module=1 the export writes past its 43 slots, over the module handle
 #include <windows.h>
 
 #include <cstdarg>
@@ -115,10 +119,11 @@ int32_t WINAPI stop() { note(3); return 1; }
 
 int32_t WINAPI get_state(Plugin_State* state) {
   note(10);
-  const uint8_t ready = control("ready", 1) != 0;
-  state->active_count = 0;
-  state->ready_to_add = state->ready_to_open = state->connected = ready;
-  return ready;
+  state->active_count = static_cast<int32_t>(g_items.size());
+  state->ready_to_add = control("ready_add", 1) != 0;
+  state->ready_to_open = control("ready_open", 1) != 0;
+  state->connected = control("connected", 1) != 0;
+  return control("state", 1);
 }
 
 int32_t WINAPI open_link(const Link_Record* link, uint8_t result[16]) {
@@ -140,7 +145,17 @@ int32_t WINAPI set_callbacks(HWND sink, Call_Client_0_Fn c0, Call_Client_1_Fn c1
   g_sink = sink;
   wchar_t name[128] = {};
   if (sink != nullptr) ::GetWindowTextW(sink, name, 128);
-  note(25, "%ls %d%d%d", name, c0 != nullptr, c1 != nullptr, read != nullptr);
+  // With probe_callbacks=1 each callback is called once, with null
+  // outputs, and the log shows what each answered (which tells stand-ins
+  // apart); otherwise it shows which were given.
+  if (control("probe_callbacks", 0) != 0) {
+    const int32_t a = c0 != nullptr ? c0(-1, nullptr, nullptr, nullptr) : -1;
+    const int32_t b = c1 != nullptr ? c1(-1, nullptr, nullptr, nullptr, nullptr) : -1;
+    const int32_t c = read != nullptr ? read(-1, nullptr, 0, 0) : -1;
+    note(25, "%ls %d %d %d", name, a, b, c);
+  } else {
+    note(25, "%ls %d%d%d", name, c0 != nullptr, c1 != nullptr, read != nullptr);
+  }
   return 1;
 }
 
@@ -288,6 +303,7 @@ extern "C" void WINAPI drovan_fill_table(Plugin_Function_Table* table) {
   table->not_connected = not_connected;
   table->list_header = list_header;
   table->list_item = list_item;
+  if (control("clobber_module", 0) != 0) table->module = reinterpret_cast<HMODULE>(0x1234);
 }
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
