@@ -117,6 +117,10 @@ void PluginManage::show(bool shown) {
   shown_ = shown;
 }
 
+void PluginManage::post_show(bool shown) {
+  tasks_.post_task(task_owner(), [this, shown] { show(shown); });
+}
+
 bool PluginManage::open_link(const std::wstring& link, std::array<uint8_t, 16>& result) {
   if (!loaded_ || table_->open_link == nullptr) return false;
   const Link_Record record{link.c_str()};

@@ -51,6 +51,9 @@ class PluginManage {
   // unload.
   void stop();
   void show(bool shown);
+  // The show request as a task: the main thread shows or hides the
+  // plug-in's user interface at its next tick.
+  void post_show(bool shown);
   // Slot 15; the 16 bytes of a successful open into `result`.
   bool open_link(const std::wstring& link, std::array<uint8_t, 16>& result);
   // Slot 3, slot 1, then the library and its table go.

@@ -17,7 +17,8 @@ std::wstring program_dir() {
 }
 
 Child_Process::Child_Process(const std::wstring& program, const std::wstring& arguments) {
-  const std::wstring exe = program_dir() + program;
+  const bool full_path = program.find_first_of(L"\\/:") != std::wstring::npos;
+  const std::wstring exe = full_path ? program : program_dir() + program;
   std::wstring command = L"\"" + exe + L"\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -26,6 +27,7 @@ Child_Process::Child_Process(const std::wstring& program, const std::wstring& ar
                        &startup, &info)) {
     const Core_Common::Unique_Handle thread(info.hThread);  // not needed
     process_.reset(info.hProcess);
+    id_ = info.dwProcessId;
   }
 }
 

@@ -15,8 +15,8 @@ std::wstring program_dir();
 
 class Child_Process {
  public:
-  // Starts `program` (a file name beside the running test) with the given
-  // command-line tail. Check running() for success.
+  // Starts `program` (a file name beside the running test, or a full path)
+  // with the given command-line tail. Check running() for success.
   Child_Process(const std::wstring& program, const std::wstring& arguments);
   ~Child_Process();
 
@@ -27,9 +27,11 @@ class Child_Process {
   // The exit code once the process has ended within timeout_ms.
   std::optional<DWORD> wait(DWORD timeout_ms);
   void kill();
+  DWORD id() const { return id_; }
 
  private:
   Core_Common::Unique_Handle process_;
+  DWORD id_ = 0;
 };
 
 }  // namespace Test_Support

@@ -25,6 +25,8 @@
 //   list_fail_at=I   slot 42 fails at index I
 //   hash_length=N    characters of slot 42's hash text (32)
 //   crash_slot=N     a null-pointer write when slot N is called
+//   sleep_slot=N, sleep_ms=M
+//                    slot N sleeps M ms on the calling thread (a hung host)
 //   probe_callbacks=1 slot 25 calls each host callback once (see there)
 //   clobber_module=1 the export writes past its 43 slots, over the module handle
 #include <windows.h>
@@ -105,6 +107,18 @@ void note(int slot, const char* format = "", ...) {
   }
   read_control();
   if (slot >= 0 && control("crash_slot", -1) == slot) *static_cast<volatile int*>(nullptr) = slot;
+  if (slot >= 0 && control("sleep_slot", -1) == slot) ::Sleep(static_cast<DWORD>(control("sleep_ms", 0)));
+}
+
+// Texts are logged in UTF-8, so a test sees exactly what arrived.
+std::string utf8(const wchar_t* text) {
+  if (text == nullptr) return "(null)";
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return std::string();
+  std::string out(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+  out.resize(static_cast<size_t>(n) - 1);
+  return out;
 }
 
 int32_t WINAPI handshake(const Handshake_Block* block) {
@@ -127,7 +141,7 @@ int32_t WINAPI get_state(Plugin_State* state) {
 }
 
 int32_t WINAPI open_link(const Link_Record* link, uint8_t result[16]) {
-  note(15, "%ls", link->link);
+  note(15, "%s", utf8(link->link).c_str());
   std::memset(result, 0x15, 16);
   return control("open_link", 1);
 }
@@ -152,15 +166,15 @@ int32_t WINAPI set_callbacks(HWND sink, Call_Client_0_Fn c0, Call_Client_1_Fn c1
     const int32_t a = c0 != nullptr ? c0(-1, nullptr, nullptr, nullptr) : -1;
     const int32_t b = c1 != nullptr ? c1(-1, nullptr, nullptr, nullptr, nullptr) : -1;
     const int32_t c = read != nullptr ? read(-1, nullptr, 0, 0) : -1;
-    note(25, "%ls %d %d %d", name, a, b, c);
+    note(25, "%s %d %d %d", utf8(name).c_str(), a, b, c);
   } else {
-    note(25, "%ls %d%d%d", name, c0 != nullptr, c1 != nullptr, read != nullptr);
+    note(25, "%s %d%d%d", utf8(name).c_str(), c0 != nullptr, c1 != nullptr, read != nullptr);
   }
   return 1;
 }
 
 int32_t WINAPI add_link(const Link_Record* link, Add_Result* result) {
-  note(29, "%ls", link->link);
+  note(29, "%s", utf8(link->link).c_str());
   if (control("add_link", 1) == 0) return 0;
   const int32_t id = g_next_item++;
   Item& item = g_items[id];
@@ -247,7 +261,7 @@ int32_t WINAPI item_details(int32_t id, Item_Details* details) {
 }
 
 int32_t WINAPI open_link_with_value(const wchar_t* link, uint64_t value) {
-  note(38, "%ls %llu", link, static_cast<unsigned long long>(value));
+  note(38, "%s %llu", utf8(link).c_str(), static_cast<unsigned long long>(value));
   return 1;
 }
 int32_t WINAPI method_8() { note(39); return 1; }

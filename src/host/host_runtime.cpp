@@ -1,0 +1,37 @@
+#include "host/host_runtime.h"
+
+#include "host/liveness_probe.h"
+#include "ipc/channel_identity.h"
+#include "ipc/ipc_service_point.h"
+#include "runtime/timer_queue.h"
+
+namespace Plugin_Host {
+
+namespace {
+
+// The main client serves this interface at its endpoint.
+constexpr uint32_t kClientInterfaceId = 654;
+
+}  // namespace
+
+Host_Runtime::Host_Runtime() {
+  Core_IPC::set_own_endpoint_id(Core_IPC::kHostEndpointId);
+  Core_Drovan::install_liveness_probe(&drovanCallback::instance());
+  tasks_ = std::make_unique<Core_Common::Task_Queue>();
+  Core_Common::create_timer_queue();
+  Core_IPC::IPC_Service_Point::instance();
+  plugin_ = std::make_unique<Core_Drovan::PluginManage>(*tasks_, Core_Drovan::Plugin_Callbacks{});
+  client_address_ = Core_IPC::Service_Address{kClientInterfaceId, Core_IPC::kClientEndpointId};
+}
+
+Host_Runtime::~Host_Runtime() {
+  // Tasks already queued still run: a request the client was told succeeded
+  // is not dropped.
+  tasks_->run_tasks();
+  plugin_.reset();
+  Core_IPC::IPC_Service_Point::shut_down();
+  tasks_.reset();
+  Core_Common::destroy_timer_queue();
+}
+
+}  // namespace Plugin_Host

@@ -1,0 +1,20 @@
+#include "host/host_window_callback.h"
+
+#include "host/process_flags.h"
+
+namespace Plugin_Host {
+
+void OWHostCallBack::close_host() {
+  if (window_ != nullptr) ::PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+void OWHostCallBack::show_host_window(bool show) {
+  if (process_flags().debug && window_ != nullptr) ::ShowWindow(window_, show ? SW_SHOW : SW_HIDE);
+}
+
+OWHostCallBack& OWHostCallBack::instance() {
+  static OWHostCallBack callback;
+  return callback;
+}
+
+}  // namespace Plugin_Host

@@ -1,0 +1,359 @@
+// plugin_Drovan.exe as the main client and the user start it: each test
+// copies the host and the sample plug-in into a fresh directory, starts
+// real processes and reads what the plug-in logged.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/host_names.h"
+#include "host/installer_settings.h"
+#include "host/single_instance.h"
+#include "support/child_process.h"
+
+namespace Plugin_Host {
+namespace {
+
+using Test_Support::Child_Process;
+using Test_Support::program_dir;
+namespace fs = std::filesystem;
+
+constexpr DWORD kStartMs = 15000;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A directory holding the host and the sample plug-in, and the ready
+// event as the main client waits on it.
+class Host_Sandbox {
+ public:
+  Host_Sandbox(const std::string& control, bool with_plugin = true)
+      : dir_(fs::path(program_dir()) / "host_sandbox"),
+        ready_(::CreateEventW(nullptr, FALSE, FALSE, kReadyEvent)) {
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::copy_file(fs::path(program_dir()) / "plugin_Drovan.exe", dir_ / "plugin_Drovan.exe");
+    if (with_plugin) fs::copy_file(fs::path(program_dir()) / "plugin_Drovan.dll", dir_ / "plugin_Drovan.dll");
+    std::ofstream(dir_ / "plugin_Drovan.control", std::ios::binary) << control;
+  }
+
+  std::unique_ptr<Child_Process> start(const std::wstring& arguments) {
+    return std::make_unique<Child_Process>((dir_ / "plugin_Drovan.exe").wstring(), arguments);
+  }
+  bool ready_within(DWORD ms) { return ::WaitForSingleObject(ready_.get(), ms) == WAIT_OBJECT_0; }
+
+  std::vector<std::string> calls() const {
+    std::istringstream in(read_file(dir_ / "plugin_Drovan.calls"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  bool has_call(const std::string& line) const {
+    for (const std::string& call : calls()) {
+      if (call == line) return true;
+    }
+    return false;
+  }
+  bool call_within(const std::string& line, DWORD ms) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!has_call(line)) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      ::Sleep(20);
+    }
+    return true;
+  }
+  const fs::path& dir() const { return dir_; }
+
+ private:
+  fs::path dir_;
+  Core_Common::Unique_Handle ready_;
+};
+
+struct Window_Search {
+  DWORD process;
+  const wchar_t* class_name;
+  HWND found;
+};
+
+BOOL CALLBACK match_window(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<Window_Search*>(data);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  if (owner != search->process || wcscmp(name, search->class_name) != 0) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+BOOL CALLBACK append_text(HWND child, LPARAM data) {
+  wchar_t text[256] = {};
+  ::GetWindowTextW(child, text, 256);
+  *reinterpret_cast<std::wstring*>(data) += std::wstring(text) + L"|";
+  return TRUE;
+}
+
+// A top-level window of the process with the class, within `ms`.
+HWND window_of(const Child_Process& child, const wchar_t* class_name, DWORD ms) {
+  Window_Search search{child.id(), class_name, nullptr};
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  do {
+    ::EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr) return search.found;
+    ::Sleep(50);
+  } while (std::chrono::steady_clock::now() < end);
+  return nullptr;
+}
+
+// Every child's text, joined with "|".
+std::wstring child_texts(HWND window) {
+  std::wstring texts;
+  ::EnumChildWindows(window, append_text, reinterpret_cast<LPARAM>(&texts));
+  return texts;
+}
+
+// UTF-8 bytes widened one by one, as some senders pass a link.
+std::wstring widened(const std::string& bytes) {
+  std::wstring text;
+  for (unsigned char byte : bytes) text.push_back(byte);
+  return text;
+}
+
+class HostProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kReleaseKey);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kBetaKey);
+  }
+};
+
+void expect_wrong_use_message(const std::wstring& text) {
+  Host_Sandbox sandbox("");
+  auto host = sandbox.start(L"/HOST");
+  const HWND box = window_of(*host, L"#32770", kStartMs);
+  ASSERT_NE(box, nullptr);
+  EXPECT_NE(child_texts(box).find(text), std::wstring::npos);
+  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(host->wait(kStartMs), 0u);
+  EXPECT_TRUE(sandbox.calls().empty());  // the plug-in was never loaded
+  EXPECT_FALSE(sandbox.ready_within(0));
+}
+
+TEST_F(HostProcessTest, AWrongFirstArgumentShowsTheMessageAndEnds) {
+  if (::GetUserDefaultLangID() == 2052) GTEST_SKIP() << "an English user's test";
+  expect_wrong_use_message(L"This program is used to run Orbwell plugins.");
+}
+
+// Wine takes the user's language from LC_ALL when its first process starts;
+// ctest runs this case once more with LC_ALL=zh_CN.UTF-8.
+TEST_F(HostProcessTest, TheWrongUseMessageIsChineseForAChineseUser) {
+  if (::GetUserDefaultLangID() != 2052) GTEST_SKIP() << "needs LC_ALL=zh_CN.UTF-8";
+  expect_wrong_use_message(L"本程序用于运行Orbwell插件。");
+}
+
+TEST_F(HostProcessTest, AStartWithoutArgumentsShowsThePlugin) {
+  Host_Sandbox sandbox("");
+  auto host = sandbox.start(L"");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  EXPECT_TRUE(sandbox.call_within("slot 24 1", 5000));
+  EXPECT_TRUE(sandbox.has_call("slot 17 0 0 0 0"));
+  EXPECT_TRUE(host->running());
+}
+
+TEST_F(HostProcessTest, ASecondStartWithHostSetsTheReadyEventAndEnds) {
+  Host_Sandbox sandbox("");
+  auto first = sandbox.start(L"/host /tcp_port=6881 /udp_port=6882x");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  EXPECT_EQ(sandbox.calls(), (std::vector<std::string>{
+                                 "fill", "slot 0 agreed",
+                                 "slot 25 {C7BD0F78-136E-4b06-9D9D-30E5DC357C72}_PluginMsgSink 000",
+                                 "slot 17 0 0 6881 6882", "slot 2"}));
+
+  auto second = sandbox.start(L"/host");
+  EXPECT_EQ(second->wait(kStartMs), 0u);
+  EXPECT_TRUE(sandbox.ready_within(0));
+  EXPECT_TRUE(first->running());
+  ::Sleep(300);  // a show request would have run by now
+  EXPECT_FALSE(sandbox.has_call("slot 24 1"));
+}
+
+TEST_F(HostProcessTest, ASecondStartWithALinkHandsItDecodedToTheRunningPlugin) {
+  Host_Sandbox sandbox("");
+  auto first = sandbox.start(L"/host");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+
+  const std::string link = "magnet://caf\xC3\xA9-\xE4\xB8\xAD";
+  auto second = sandbox.start(L"\"" + widened(link) + L"\"");
+  EXPECT_EQ(second->wait(kStartMs), 0u);
+  EXPECT_TRUE(sandbox.has_call("slot 15 " + link));
+  EXPECT_TRUE(sandbox.call_within("slot 24 1", 5000));
+  EXPECT_FALSE(sandbox.ready_within(0));  // handing over a link does not set it
+
+  // Not UTF-8: the plug-in is still asked, with an empty link.
+  auto third = sandbox.start(widened("link://caf\xE9"));
+  EXPECT_EQ(third->wait(kStartMs), 0u);
+  EXPECT_TRUE(sandbox.has_call("slot 15 "));
+  // Text that is already proper arrives unchanged.
+  auto fourth = sandbox.start(L"link://\x4E2D\x6587");
+  EXPECT_EQ(fourth->wait(kStartMs), 0u);
+  EXPECT_TRUE(sandbox.has_call("slot 15 link://\xE4\xB8\xAD\xE6\x96\x87"));
+  EXPECT_TRUE(first->running());
+}
+
+TEST_F(HostProcessTest, CopiedDataIsReadWithinItsByteCount) {
+  Host_Sandbox sandbox("");
+  auto host = sandbox.start(L"/host");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  const HWND window = find_running_host();
+  ASSERT_NE(window, nullptr);
+
+  // Eight bytes of a longer text without terminator: four characters.
+  const wchar_t text[] = L"link://abcdef";
+  COPYDATASTRUCT data{0, 8, const_cast<wchar_t*>(text)};
+  EXPECT_EQ(::SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), TRUE);
+  EXPECT_TRUE(sandbox.has_call("slot 15 link"));
+  // No data at all: answered, and the plug-in is not asked.
+  COPYDATASTRUCT empty{0, 0, nullptr};
+  EXPECT_EQ(::SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&empty)), TRUE);
+  EXPECT_EQ(::SendMessageW(window, WM_TIMER, 1, 0), 0);  // another timer id: nothing
+  EXPECT_TRUE(host->running());
+}
+
+TEST_F(HostProcessTest, TheHeartbeatRunsAPostedShowRequestWithinATick) {
+  Host_Sandbox sandbox("");
+  auto host = sandbox.start(L"/host");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  const HWND window = find_running_host();
+  ASSERT_NE(window, nullptr);
+  // A probe changes nothing; a request to show posts the show task, which
+  // the next 100 ms tick runs.
+  DWORD_PTR answer = 0;
+  ::SendMessageTimeoutW(window, where_are_you_message(), 0, 0, SMTO_BLOCK, 5000, &answer);
+  EXPECT_EQ(answer, where_are_you_message());
+  ::Sleep(300);
+  EXPECT_FALSE(sandbox.has_call("slot 24 1"));
+  const auto sent = std::chrono::steady_clock::now();
+  ::SendMessageTimeoutW(window, where_are_you_message(), 1, 0, SMTO_BLOCK, 5000, &answer);
+  ASSERT_TRUE(sandbox.call_within("slot 24 1", 5000));
+  // About one tick; the bound leaves room for a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(1000));
+}
+
+TEST_F(HostProcessTest, AHungRunningHostIsTreatedAsAbsent) {
+  Host_Sandbox sandbox("sleep_slot=24\nsleep_ms=30000\n");
+  auto first = sandbox.start(L"");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  ASSERT_TRUE(sandbox.call_within("slot 24 1", 5000));  // its main thread now sleeps
+
+  const auto begun = std::chrono::steady_clock::now();
+  auto second = sandbox.start(L"");
+  EXPECT_EQ(second->wait(30000), 0u);
+  const auto took = std::chrono::steady_clock::now() - begun;
+  EXPECT_LT(took, std::chrono::seconds(12));
+  EXPECT_TRUE(sandbox.ready_within(0));
+  EXPECT_TRUE(first->running());
+}
+
+TEST_F(HostProcessTest, AFreshInstallCarriesTheInstallerLanguageIntoTheSettings) {
+  Host_Sandbox sandbox("");
+  HKEY release = nullptr, beta = nullptr;
+  ASSERT_EQ(::RegCreateKeyW(HKEY_CURRENT_USER, kReleaseKey, &release), ERROR_SUCCESS);
+  ASSERT_EQ(::RegCreateKeyW(HKEY_CURRENT_USER, kBetaKey, &beta), ERROR_SUCCESS);
+  const DWORD one = 1, zero = 0;
+  ::RegSetValueExW(beta, L"NewInstall", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+  ::RegSetValueExW(release, L"NewInstall", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), 4);
+  const wchar_t language[] = L"2052";
+  ::RegSetValueExW(release, L"Installer Language", 0, REG_SZ, reinterpret_cast<const BYTE*>(language),
+                   sizeof language);
+  fs::create_directories(sandbox.dir() / "config");
+  std::ofstream(sandbox.dir() / "config" / "preferences.ini", std::ios::binary)
+      << "[Drovan]\r\n\r\n  Language=1033\r\nPort=1\r\n";
+
+  auto host = sandbox.start(L"/host");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  EXPECT_EQ(read_file(sandbox.dir() / "config" / "preferences.ini"), "[Drovan]\r\nLanguage=2052\r\nPort=1");
+  for (HKEY key : {release, beta}) {
+    EXPECT_EQ(::RegQueryValueExW(key, L"NewInstall", nullptr, nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
+    ::RegCloseKey(key);
+  }
+  host->kill();
+
+  // Without a file, and with the mark set again: a new file, no final line end.
+  ASSERT_EQ(::RegCreateKeyW(HKEY_CURRENT_USER, kReleaseKey, &release), ERROR_SUCCESS);
+  ::RegSetValueExW(release, L"NewInstall", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+  ::RegCloseKey(release);
+  fs::remove_all(sandbox.dir() / "config");
+  host = sandbox.start(L"/host");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  EXPECT_EQ(read_file(sandbox.dir() / "config" / "preferences.ini"), "[Drovan]\r\nLanguage=2052");
+}
+
+TEST_F(HostProcessTest, TheHostWindowSwitchShowsTheDialogAndEscEndsTheHost) {
+  Host_Sandbox sandbox("");
+  auto host = sandbox.start(L"/host /host_wnd=anything");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  const HWND dialog = find_running_host();
+  ASSERT_NE(dialog, nullptr);
+  wchar_t caption[64] = {};
+  ::GetWindowTextW(dialog, caption, 64);
+  EXPECT_STREQ(caption, L"PluginHost");
+  EXPECT_TRUE(::IsWindowVisible(dialog));
+
+  ::PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_EQ(host->wait(kStartMs), 0u);
+  const auto calls = sandbox.calls();
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
+            (std::vector<std::string>{"slot 3", "slot 3", "slot 1"}));
+}
+
+TEST_F(HostProcessTest, TheHostDialogStaysHiddenWithoutTheSwitchAndCloseEndsTheHost) {
+  Host_Sandbox sandbox("");
+  auto host = sandbox.start(L"/host");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  const HWND dialog = find_running_host();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_FALSE(::IsWindowVisible(dialog));
+  ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+  EXPECT_EQ(host->wait(kStartMs), 0u);
+}
+
+TEST_F(HostProcessTest, AFailedPluginLoadEndsTheHostWithoutTheReadyEvent) {
+  Host_Sandbox refused("handshake=0\n");
+  auto host = refused.start(L"/host");
+  EXPECT_EQ(host->wait(kStartMs), 0u);
+  EXPECT_FALSE(refused.ready_within(0));
+  EXPECT_EQ(refused.calls(), (std::vector<std::string>{"fill", "slot 0 agreed"}));
+
+  Host_Sandbox missing("", false);
+  host = missing.start(L"/host");
+  EXPECT_EQ(host->wait(kStartMs), 0u);
+  EXPECT_FALSE(missing.ready_within(0));
+}
+
+TEST_F(HostProcessTest, AFailedStartKeepsTheHostWithoutPlugin) {
+  Host_Sandbox sandbox("start=0\n");
+  auto host = sandbox.start(L"/host");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  EXPECT_TRUE(host->running());
+  // Unloaded at once: stop, release.
+  const auto calls = sandbox.calls();
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
+            (std::vector<std::string>{"slot 2", "slot 3", "slot 1"}));
+}
+
+}  // namespace
+}  // namespace Plugin_Host
