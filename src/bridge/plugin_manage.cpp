@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "bridge/host_callbacks.h"
 #include "system/system_info.h"
 #include "system/version_info.h"
 
@@ -28,6 +29,8 @@ PluginManage::PluginManage(Core_Common::Task_Queue& tasks, Plugin_Callbacks call
 
 PluginManage::~PluginManage() {
   sink_.destroy();
+  retry_list_.clear();
+  if (retry_timer_ != nullptr) Core_Common::kill_timer(retry_timer_);
   tasks_.cancel_tasks(task_owner());
 }
 
@@ -85,8 +88,13 @@ bool PluginManage::load(const std::wstring& path) {
     return false;
   }
   loaded_ = true;
+  {
+    std::lock_guard<std::mutex> hold(worker_call_lock_);
+    worker_calls_allowed_ = true;
+  }
 
-  const HWND sink = sink_.create();
+  const HWND sink = sink_.create(
+      [this](int32_t item_id, uint32_t code) { on_plugin_event(item_id, code); });
   if (table_->set_callbacks != nullptr) {
     table_->set_callbacks(sink, callbacks_.call_client_0, callbacks_.call_client_1,
                           callbacks_.read_client_data);
@@ -132,10 +140,49 @@ bool PluginManage::open_link(const std::wstring& link, std::array<uint8_t, 16>& 
 
 void PluginManage::unload() {
   if (!loaded_) return;
+  {
+    // From here on no worker thread calls into the library; one that is in
+    // slot 39 now has left it when the lock is had.
+    std::lock_guard<std::mutex> hold(worker_call_lock_);
+    worker_calls_allowed_ = false;
+  }
   if (table_->stop != nullptr) table_->stop();
   if (table_->release != nullptr) table_->release();
   loaded_ = false;  // before the library goes: nothing may call into it now
   free_library();
+}
+
+bool PluginManage::read_state(Plugin_State& state) {
+  state = Plugin_State{};
+  return loaded_ && table_->get_state != nullptr && table_->get_state(&state) != 0;
+}
+
+void PluginManage::remove_item(int32_t item_id) {
+  if (item_id != -1 && loaded_ && table_->remove != nullptr) table_->remove(item_id);
+}
+
+void PluginManage::query_item(int32_t item_id) {
+  if (loaded_) on_plugin_event(item_id, 7);
+}
+
+void PluginManage::list_items() {
+  if (loaded_) on_plugin_event(0, 6);
+}
+
+void PluginManage::close_if_idle() {
+  bool busy = false;
+  if (table_ != nullptr) {
+    Plugin_State state;
+    busy = read_state(state) && state.active_count >= 1;
+  }
+  if (!shown_ || !busy) {
+    if (InterfaceDrovanPlugin_CallBack* host = host_window_callback()) host->close_host();
+  }
+}
+
+void PluginManage::call_slot_39() {
+  std::lock_guard<std::mutex> hold(worker_call_lock_);
+  if (worker_calls_allowed_ && table_ != nullptr && table_->method_8 != nullptr) table_->method_8();
 }
 
 }  // namespace Core_Drovan

@@ -1,19 +1,26 @@
 // The host's one plug-in library: finding and loading it, the release
-// check, the handshake, and the calls the rest of the host makes into it.
+// check, the handshake, the calls the rest of the host makes into it, the
+// plug-in's events and the requests that wait for it to become ready.
 // Everything here runs on the main thread; other threads reach it only
-// through tasks posted under task_owner(), so it takes no lock.
+// through tasks posted under task_owner(). The one exception is slot 39,
+// which a worker thread calls through call_slot_39() under a lock that
+// unload() takes too.
 #pragma once
 
 #include <windows.h>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "bridge/plugin_contract.h"
 #include "bridge/plugin_message_sink.h"
 #include "runtime/task_queue.h"
+#include "runtime/timer_queue.h"
 
 namespace Core_Drovan {
 
@@ -30,8 +37,9 @@ class PluginManage {
   // the host's executable unless a caller names another.
   PluginManage(Core_Common::Task_Queue& tasks, Plugin_Callbacks callbacks,
                std::wstring host_file = host_executable_path());
-  // Destroys the sink window and cancels every task posted under the owner
-  // key. It does not unload: the host window's destroy handler has.
+  // Destroys the sink window, drops the waiting requests, kills the retry
+  // timer and cancels every task posted under the owner key. It does not
+  // unload: the host window's destroy handler has.
   ~PluginManage();
 
   PluginManage(const PluginManage&) = delete;
@@ -56,8 +64,31 @@ class PluginManage {
   void post_show(bool shown);
   // Slot 15; the 16 bytes of a successful open into `result`.
   bool open_link(const std::wstring& link, std::array<uint8_t, 16>& result);
-  // Slot 3, slot 1, then the library and its table go.
+  // Slot 3, slot 1, then the library and its table go. Waits for a slot-39
+  // call in progress on another thread.
   void unload();
+
+  // The served interface's requests, run as tasks on the main thread.
+  void remove_item(int32_t item_id);
+  void query_item(int32_t item_id);
+  void list_items();
+  // Closes the host unless the plug-in's user interface is shown and it has
+  // active items.
+  void close_if_idle();
+  // Slot 39, on the calling (worker) thread; never on a library that is
+  // being or has been unloaded.
+  void call_slot_39();
+
+  // Requests that wait, retried every 100 ms, while the plug-in is not
+  // ready for them. The link of add_by_link is in the system code page.
+  void add_by_link(const std::string& link, int32_t cookie);
+  void open_link_with_value(const std::wstring& link, uint64_t value);
+  // The retry timer: runs every waiting request once, in order.
+  void delay_task_open_timer_func();
+  size_t waiting_requests() const { return retry_list_.size(); }
+
+  // An event the plug-in posted to the sink window (codes 0-8).
+  void on_plugin_event(int32_t item_id, uint32_t code);
 
   bool loaded() const { return loaded_; }
   bool shown() const { return shown_; }
@@ -67,6 +98,16 @@ class PluginManage {
  private:
   bool release_matches(const std::wstring& library) const;
   void free_library();
+  // Slot 10; false when the plug-in is not loaded or the slot fails.
+  bool read_state(InterfaceDrovan::Plugin_State& state);
+  void wait_and_retry(std::function<void()> request);
+
+  // Event codes, one per member.
+  void send_chunk(int32_t item_id, bool last_chunks);
+  void send_block(int32_t item_id);
+  void send_values(int32_t item_id, bool read_values);
+  void send_list();
+  void send_details(int32_t item_id);
 
   Core_Common::Task_Queue& tasks_;
   Plugin_Callbacks callbacks_;
@@ -75,6 +116,12 @@ class PluginManage {
   bool shown_ = false;
   std::unique_ptr<InterfaceDrovan::Plugin_Function_Table> table_;
   CDialogPluginMessageSink sink_;
+  std::vector<std::function<void()>> retry_list_;
+  Core_Common::timer_t* retry_timer_ = nullptr;
+  // Held by call_slot_39 while it runs and by unload while it withdraws the
+  // library from worker threads.
+  std::mutex worker_call_lock_;
+  bool worker_calls_allowed_ = false;
 };
 
 }  // namespace Core_Drovan

@@ -1,5 +1,7 @@
 #include "host/host_runtime.h"
 
+#include "bridge/client_calls.h"
+#include "bridge/plugin_callbacks.h"
 #include "host/liveness_probe.h"
 #include "ipc/channel_identity.h"
 #include "ipc/ipc_service_point.h"
@@ -20,11 +22,15 @@ Host_Runtime::Host_Runtime() {
   tasks_ = std::make_unique<Core_Common::Task_Queue>();
   Core_Common::create_timer_queue();
   Core_IPC::IPC_Service_Point::instance();
-  plugin_ = std::make_unique<Core_Drovan::PluginManage>(*tasks_, Core_Drovan::Plugin_Callbacks{});
+  plugin_ = std::make_unique<Core_Drovan::PluginManage>(*tasks_, Core_Drovan::host_plugin_callbacks());
   client_address_ = Core_IPC::Service_Address{kClientInterfaceId, Core_IPC::kClientEndpointId};
+  Core_Drovan::set_client_address(client_address_);
+  stub_ = std::make_unique<Core_Drovan::PluginHost_Service_Stub>(*plugin_, *tasks_);
 }
 
 Host_Runtime::~Host_Runtime() {
+  Core_Drovan::set_client_address(std::nullopt);
+  stub_.reset();
   // Tasks already queued still run: a request the client was told succeeded
   // is not dropped.
   tasks_->run_tasks();

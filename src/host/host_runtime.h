@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "bridge/plugin_host_service_stub.h"
 #include "bridge/plugin_manage.h"
 #include "ipc/call_record.h"
 #include "runtime/task_queue.h"
@@ -14,11 +15,12 @@ class Host_Runtime {
  public:
   // On the main thread, which becomes the owner thread of timers. Sets the
   // host's endpoint id and installs the liveness probe first, then builds
-  // the task queue, the timer queue, the channel, the plug-in manager and
-  // the client's address.
+  // the task queue, the timer queue, the channel, the plug-in manager, the
+  // client's address and the served interface.
   Host_Runtime();
-  // Runs what is still queued before the plug-in manager goes, then stops
-  // the channel, then frees the queues.
+  // Withdraws the client's address and the served interface, runs what is
+  // still queued before the plug-in manager goes, then stops the channel,
+  // then frees the queues.
   ~Host_Runtime();
 
   Host_Runtime(const Host_Runtime&) = delete;
@@ -32,6 +34,7 @@ class Host_Runtime {
   std::unique_ptr<Core_Common::Task_Queue> tasks_;
   std::unique_ptr<Core_Drovan::PluginManage> plugin_;
   Core_IPC::Service_Address client_address_;
+  std::unique_ptr<Core_Drovan::PluginHost_Service_Stub> stub_;
 };
 
 }  // namespace Plugin_Host

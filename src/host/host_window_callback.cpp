@@ -5,11 +5,12 @@
 namespace Plugin_Host {
 
 void OWHostCallBack::close_host() {
-  if (window_ != nullptr) ::PostMessageW(window_, WM_CLOSE, 0, 0);
+  if (const HWND window = window_) ::PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
 void OWHostCallBack::show_host_window(bool show) {
-  if (process_flags().debug && window_ != nullptr) ::ShowWindow(window_, show ? SW_SHOW : SW_HIDE);
+  const HWND window = window_;
+  if (process_flags().debug && window != nullptr) ::ShowWindow(window, show ? SW_SHOW : SW_HIDE);
 }
 
 OWHostCallBack& OWHostCallBack::instance() {

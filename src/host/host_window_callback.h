@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "bridge/host_callbacks.h"
 
 namespace Plugin_Host {
@@ -12,7 +14,7 @@ class OWHostCallBack final : public Core_Drovan::InterfaceDrovanPlugin_CallBack 
  public:
   // Posts WM_CLOSE to the window.
   void close_host() override;
-  // Only with "/debug".
+  // Only with "/debug". Any thread.
   void show_host_window(bool show) override;
 
   void set_window(HWND window) { window_ = window; }
@@ -20,7 +22,7 @@ class OWHostCallBack final : public Core_Drovan::InterfaceDrovanPlugin_CallBack 
   static OWHostCallBack& instance();
 
  private:
-  HWND window_ = nullptr;
+  std::atomic<HWND> window_{nullptr};
 };
 
 }  // namespace Plugin_Host

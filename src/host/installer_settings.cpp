@@ -97,6 +97,9 @@ void write_language(const std::wstring& host_dir, const std::string& language) {
 }  // namespace
 
 void apply_installer_settings(const std::wstring& host_dir) {
+  // Without the host's directory the file's path would name the drive's
+  // root.
+  if (host_dir.empty()) return;
   if (!has_fresh_install_mark(kReleaseKey) && !has_fresh_install_mark(kBetaKey)) return;
 
   // Cleared before anything else, so a failure below is not retried at the

@@ -84,6 +84,7 @@ bool CPluginHostApp::initialise_host() {
     // A second start never builds the channel. Handing over a link ends it
     // without a window: the message loop ends at once.
     if (!give_way(first, link)) return false;
+    instance_mutex_ = mutex.take();  // left to the end of the process
     ::PostQuitMessage(0);
     return true;
   }
@@ -101,7 +102,7 @@ bool CPluginHostApp::initialise_host() {
 }
 
 int CPluginHostApp::run() {
-  MSG message;
+  MSG message{};
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
     const HWND dialog = main_window_ ? main_window_->handle() : nullptr;
     if (dialog != nullptr && ::IsDialogMessageW(dialog, &message)) continue;

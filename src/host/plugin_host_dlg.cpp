@@ -143,8 +143,9 @@ void CPluginHostDlg::on_destroy() {
 }
 
 void CPluginHostDlg::on_copy_data(const COPYDATASTRUCT* data) {
-  // The sender may be any program: the text is read within cbData only.
-  if (data == nullptr || data->lpData == nullptr) return;
+  // The sender may be any program: the text is read within cbData only,
+  // and no text at all is an empty link.
+  if (data == nullptr) return;
   const std::u16string link = repair_copied_link(read_copied_text(data->lpData, data->cbData));
   std::array<uint8_t, 16> ignored{};
   runtime_.plugin().open_link(std::wstring(link.begin(), link.end()), ignored);

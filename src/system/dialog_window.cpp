@@ -28,7 +28,13 @@ bool answers_directly(UINT message) {
 
 }  // namespace
 
-Dialog_Window::~Dialog_Window() { destroy(); }
+Dialog_Window::~Dialog_Window() {
+  // The derived part is gone: the window's last messages must not reach it.
+  if (window_ != nullptr) {
+    ::SetWindowLongPtrW(window_, DWLP_USER, 0);
+    ::DestroyWindow(window_);
+  }
+}
 
 bool Dialog_Window::create_modeless(int resource_id, HWND parent) {
   if (window_ != nullptr) return true;

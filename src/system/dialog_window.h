@@ -9,7 +9,8 @@ namespace Core_Common {
 class Dialog_Window {
  public:
   Dialog_Window() = default;
-  // Destroys the window if it still exists.
+  // Destroys a window that still exists without handing it its last
+  // messages; a derived class that wants them destroys the window itself.
   virtual ~Dialog_Window();
 
   Dialog_Window(const Dialog_Window&) = delete;

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -161,6 +164,50 @@ TEST_F(PluginManageTest, GoingCancelsItsTasksAndDestroysTheSink) {
   tasks_.run_tasks();
   EXPECT_EQ(ran, 10);
   EXPECT_FALSE(::IsWindow(sink));
+}
+
+TEST_F(PluginManageTest, SlotThirtyNineIsNeverCalledOnALibraryBeingUnloaded) {
+  use(L"plugin_Drovan");
+  PluginManage manage(tasks_, {});
+  ASSERT_TRUE(manage.load(path()));
+  std::atomic<bool> done{false};
+  std::atomic<int> calls_made{0};
+  std::thread worker([&] {
+    while (!done) {
+      manage.call_slot_39();
+      ++calls_made;
+    }
+  });
+  while (calls_made < 20) ::Sleep(1);
+  manage.unload();
+  const int after_unload = calls_made;
+  while (calls_made < after_unload + 20) ::Sleep(1);  // still calling, to no effect
+  done = true;
+  worker.join();
+
+  const auto log = calls();
+  const auto stop = std::find(log.begin(), log.end(), "slot 3");
+  ASSERT_NE(stop, log.end());
+  EXPECT_GT(std::count(log.begin(), stop, "slot 39"), 0);
+  EXPECT_EQ(std::count(stop, log.end(), "slot 39"), 0);
+}
+
+TEST_F(PluginManageTest, TheSinkWindowHandsEventsToThePluginManager) {
+  use(L"plugin_Drovan");
+  PluginManage manage(tasks_, {});
+  ASSERT_TRUE(manage.load(path()));
+  const HWND sink = manage.sink_window();
+  wchar_t class_name[32] = {};
+  ::GetClassNameW(sink, class_name, 32);
+  EXPECT_EQ(_wcsicmp(class_name, L"Static"), 0);
+  // Code 4 calls slot 16; code 9 does nothing; the answer is 0.
+  EXPECT_EQ(::SendMessageW(sink, kPluginEventMessage, 0, 4), 0);
+  EXPECT_EQ(::SendMessageW(sink, kPluginEventMessage, 0, 9), 0);
+  EXPECT_EQ(calls().back(), "slot 16 4");
+  manage.unload();
+  // After unload only codes 2 and 5 would act; 4 does not reach the library.
+  ::SendMessageW(sink, kPluginEventMessage, 0, 4);
+  EXPECT_EQ(calls().back(), "slot 1");
 }
 
 }  // namespace

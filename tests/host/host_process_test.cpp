@@ -18,68 +18,18 @@
 #include "host/installer_settings.h"
 #include "host/single_instance.h"
 #include "support/child_process.h"
+#include "support/host_sandbox.h"
 
 namespace Plugin_Host {
 namespace {
 
 using Test_Support::Child_Process;
+using Test_Support::Host_Sandbox;
+using Test_Support::read_file;
 using Test_Support::program_dir;
 namespace fs = std::filesystem;
 
 constexpr DWORD kStartMs = 15000;
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A directory holding the host and the sample plug-in, and the ready
-// event as the main client waits on it.
-class Host_Sandbox {
- public:
-  Host_Sandbox(const std::string& control, bool with_plugin = true)
-      : dir_(fs::path(program_dir()) / "host_sandbox"),
-        ready_(::CreateEventW(nullptr, FALSE, FALSE, kReadyEvent)) {
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::copy_file(fs::path(program_dir()) / "plugin_Drovan.exe", dir_ / "plugin_Drovan.exe");
-    if (with_plugin) fs::copy_file(fs::path(program_dir()) / "plugin_Drovan.dll", dir_ / "plugin_Drovan.dll");
-    std::ofstream(dir_ / "plugin_Drovan.control", std::ios::binary) << control;
-  }
-
-  std::unique_ptr<Child_Process> start(const std::wstring& arguments) {
-    return std::make_unique<Child_Process>((dir_ / "plugin_Drovan.exe").wstring(), arguments);
-  }
-  bool ready_within(DWORD ms) { return ::WaitForSingleObject(ready_.get(), ms) == WAIT_OBJECT_0; }
-
-  std::vector<std::string> calls() const {
-    std::istringstream in(read_file(dir_ / "plugin_Drovan.calls"));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  bool has_call(const std::string& line) const {
-    for (const std::string& call : calls()) {
-      if (call == line) return true;
-    }
-    return false;
-  }
-  bool call_within(const std::string& line, DWORD ms) const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!has_call(line)) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      ::Sleep(20);
-    }
-    return true;
-  }
-  const fs::path& dir() const { return dir_; }
-
- private:
-  fs::path dir_;
-  Core_Common::Unique_Handle ready_;
-};
 
 struct Window_Search {
   DWORD process;
@@ -172,13 +122,34 @@ TEST_F(HostProcessTest, AStartWithoutArgumentsShowsThePlugin) {
   EXPECT_TRUE(host->running());
 }
 
+TEST_F(HostProcessTest, AFirstStartWithALinkOpensItAfterLoadingAndShowsThePlugin) {
+  Host_Sandbox sandbox("");
+  auto host = sandbox.start(L"magnet://first");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  ASSERT_TRUE(sandbox.call_within("slot 24 1", 5000));
+  const auto calls = sandbox.calls();
+  EXPECT_EQ(std::vector<std::string>(calls.begin() + 3, calls.begin() + 7),
+            (std::vector<std::string>{"slot 17 0 0 0 0", "slot 2", "slot 15 magnet://first", "slot 24 1"}));
+}
+
+TEST_F(HostProcessTest, ASecondStartWithoutArgumentsBringsTheRunningPluginForward) {
+  Host_Sandbox sandbox("");
+  auto first = sandbox.start(L"/host");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  auto second = sandbox.start(L"");
+  EXPECT_EQ(second->wait(kStartMs), 0u);
+  EXPECT_TRUE(sandbox.ready_within(0));
+  EXPECT_TRUE(sandbox.call_within("slot 24 1", 5000));
+  EXPECT_TRUE(first->running());
+}
+
 TEST_F(HostProcessTest, ASecondStartWithHostSetsTheReadyEventAndEnds) {
   Host_Sandbox sandbox("");
   auto first = sandbox.start(L"/host /tcp_port=6881 /udp_port=6882x");
   ASSERT_TRUE(sandbox.ready_within(kStartMs));
   EXPECT_EQ(sandbox.calls(), (std::vector<std::string>{
                                  "fill", "slot 0 agreed",
-                                 "slot 25 {C7BD0F78-136E-4b06-9D9D-30E5DC357C72}_PluginMsgSink 000",
+                                 "slot 25 {C7BD0F78-136E-4b06-9D9D-30E5DC357C72}_PluginMsgSink 111",
                                  "slot 17 0 0 6881 6882", "slot 2"}));
 
   auto second = sandbox.start(L"/host");
@@ -224,10 +195,10 @@ TEST_F(HostProcessTest, CopiedDataIsReadWithinItsByteCount) {
   COPYDATASTRUCT data{0, 8, const_cast<wchar_t*>(text)};
   EXPECT_EQ(::SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), TRUE);
   EXPECT_TRUE(sandbox.has_call("slot 15 link"));
-  // No data at all: answered, and the plug-in is not asked.
+  // No data at all is an empty link.
   COPYDATASTRUCT empty{0, 0, nullptr};
   EXPECT_EQ(::SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&empty)), TRUE);
-  EXPECT_EQ(::SendMessageW(window, WM_TIMER, 1, 0), 0);  // another timer id: nothing
+  EXPECT_TRUE(sandbox.has_call("slot 15 "));
   EXPECT_TRUE(host->running());
 }
 
@@ -299,6 +270,23 @@ TEST_F(HostProcessTest, AFreshInstallCarriesTheInstallerLanguageIntoTheSettings)
   host = sandbox.start(L"/host");
   ASSERT_TRUE(sandbox.ready_within(kStartMs));
   EXPECT_EQ(read_file(sandbox.dir() / "config" / "preferences.ini"), "[Drovan]\r\nLanguage=2052");
+}
+
+TEST_F(HostProcessTest, AnUnknownInstallerLanguageClearsTheMarkAndWritesNothing) {
+  Host_Sandbox sandbox("");
+  HKEY release = nullptr;
+  ASSERT_EQ(::RegCreateKeyW(HKEY_CURRENT_USER, kReleaseKey, &release), ERROR_SUCCESS);
+  const DWORD one = 1;
+  ::RegSetValueExW(release, L"NewInstall", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+  const wchar_t language[] = L"1031";
+  ::RegSetValueExW(release, L"Installer Language", 0, REG_SZ, reinterpret_cast<const BYTE*>(language),
+                   sizeof language);
+  auto host = sandbox.start(L"/host");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  EXPECT_FALSE(fs::exists(sandbox.dir() / "config"));
+  EXPECT_EQ(::RegQueryValueExW(release, L"NewInstall", nullptr, nullptr, nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
+  ::RegCloseKey(release);
 }
 
 TEST_F(HostProcessTest, TheHostWindowSwitchShowsTheDialogAndEscEndsTheHost) {

@@ -27,6 +27,14 @@
 //   crash_slot=N     a null-pointer write when slot N is called
 //   sleep_slot=N, sleep_ms=M
 //                    slot N sleeps M ms on the calling thread (a hung host)
+//   act=A            what slot 39 sets off, on a thread of the plug-in's own,
+//                    for item act_item (0); each logs a "callback" line:
+//                    1 posts event act_event to the sink window;
+//                    2 call_client_0 with act_text x's (-1: a null text);
+//                    3 call_client_1;
+//                    4 read_client_data of act_size bytes at act_offset into a
+//                      buffer filled with 0xcc, logging what it holds after:
+//                      untouched, zeros, all 5a (the simulator's answer) or mixed
 //   probe_callbacks=1 slot 25 calls each host callback once (see there)
 //   clobber_module=1 the export writes past its 43 slots, over the module handle
 #include <windows.h>
@@ -53,6 +61,9 @@ struct Item {
 
 HMODULE g_module = nullptr;
 HWND g_sink = nullptr;
+Call_Client_0_Fn g_call_client_0 = nullptr;
+Call_Client_1_Fn g_call_client_1 = nullptr;
+Read_Client_Data_Fn g_read_client_data = nullptr;
 std::map<std::string, long> g_control;
 std::map<int32_t, Item> g_items;  // slot calls come on the host's main thread
 int32_t g_next_item = 1;
@@ -92,7 +103,10 @@ void read_control() {
 // Appends one line to the call log.
 void note(int slot, const char* format = "", ...) {
   char text[512];
-  int used = slot < 0 ? std::snprintf(text, sizeof text, "fill") : std::snprintf(text, sizeof text, "slot %d", slot);
+  // -1: the export; -2: what a host callback answered.
+  int used = slot == -1   ? std::snprintf(text, sizeof text, "fill")
+             : slot == -2 ? std::snprintf(text, sizeof text, "callback")
+                          : std::snprintf(text, sizeof text, "slot %d", slot);
   va_list args;
   va_start(args, format);
   if (*format != '\0') {
@@ -157,6 +171,9 @@ int32_t WINAPI show(uint8_t shown) { note(24, "%u", shown); return 1; }
 
 int32_t WINAPI set_callbacks(HWND sink, Call_Client_0_Fn c0, Call_Client_1_Fn c1, Read_Client_Data_Fn read) {
   g_sink = sink;
+  g_call_client_0 = c0;
+  g_call_client_1 = c1;
+  g_read_client_data = read;
   wchar_t name[128] = {};
   if (sink != nullptr) ::GetWindowTextW(sink, name, 128);
   // With probe_callbacks=1 each callback is called once, with null
@@ -264,7 +281,59 @@ int32_t WINAPI open_link_with_value(const wchar_t* link, uint64_t value) {
   note(38, "%s %llu", utf8(link).c_str(), static_cast<unsigned long long>(value));
   return 1;
 }
-int32_t WINAPI method_8() { note(39); return 1; }
+// What a byte buffer holds after a read.
+const char* contents(const std::string& buffer) {
+  auto all = [&buffer](char c) { return buffer.find_first_not_of(c) == std::string::npos; };
+  if (all('\xcc')) return "untouched";
+  if (all('\0')) return "zeros";
+  if (all('\x5a')) return "all 5a";
+  return "mixed";
+}
+
+// The action slot 39 sets off; the host's callbacks block until the client
+// answers, so it runs on a thread of its own.
+DWORD WINAPI act(void*) {
+  const int32_t item = static_cast<int32_t>(control("act_item", 0));
+  switch (control("act", 0)) {
+    case 2: {
+      const long length = control("act_text", 0);
+      const std::string text(length < 0 ? 0 : static_cast<size_t>(length), 'x');
+      uint64_t value = 7;
+      int32_t number = 7;
+      const int32_t r = g_call_client_0(item, length < 0 ? nullptr : text.c_str(), &value, &number);
+      note(-2, "0 r=%d v=%llu n=%d", r, static_cast<unsigned long long>(value), number);
+      break;
+    }
+    case 3: {
+      const char* text = nullptr;
+      int32_t length = -1, first = -1, second = -1;
+      const int32_t r = g_call_client_1(item, &text, &length, &first, &second);
+      note(-2, "1 r=%d text=%s len=%d a=%d b=%d", r, text != nullptr ? std::string(text, length).c_str() : "(null)",
+           length, first, second);
+      break;
+    }
+    case 4: {
+      const uint32_t size = static_cast<uint32_t>(control("act_size", 0));
+      std::string buffer(size, '\xcc');
+      const int32_t r = g_read_client_data(item, buffer.data(), static_cast<uint64_t>(control("act_offset", 0)), size);
+      note(-2, "2 r=%d %s", r, contents(buffer));
+      break;
+    }
+  }
+  return 0;
+}
+
+int32_t WINAPI method_8() {
+  note(39);
+  const long action = control("act", 0);
+  if (action == 1 && g_sink != nullptr) {
+    ::PostMessageW(g_sink, kPluginEventMessage, static_cast<WPARAM>(control("act_item", 0)),
+                   static_cast<LPARAM>(control("act_event", 0)));
+  } else if (action >= 2 && action <= 4 && g_call_client_0 != nullptr) {
+    if (const HANDLE thread = ::CreateThread(nullptr, 0, act, nullptr, 0, nullptr)) ::CloseHandle(thread);
+  }
+  return 1;
+}
 int32_t WINAPI not_connected() { note(40); return 1; }
 
 int32_t WINAPI list_header(List_Header* header) {
