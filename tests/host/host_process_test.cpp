@@ -94,7 +94,14 @@ void expect_wrong_use_message(const std::wstring& text) {
   auto host = sandbox.start(L"/HOST");
   const HWND box = window_of(*host, L"#32770", kStartMs);
   ASSERT_NE(box, nullptr);
-  EXPECT_NE(child_texts(box).find(text), std::wstring::npos);
+  // The box may be found before its text is in place.
+  std::wstring texts;
+  for (int waited = 0; waited < 10000; waited += 50) {
+    texts = child_texts(box);
+    if (texts.find(text) != std::wstring::npos) break;
+    ::Sleep(50);
+  }
+  EXPECT_NE(texts.find(text), std::wstring::npos);
   ::PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(host->wait(kStartMs), 0u);
   EXPECT_TRUE(sandbox.calls().empty());  // the plug-in was never loaded
