@@ -4,6 +4,7 @@
 #include <string>
 
 #include "bridge/client_calls.h"
+#include "ipc/channel_names.h"
 
 namespace Core_Drovan {
 
@@ -15,6 +16,9 @@ using Core_IPC::Argument_List;
 constexpr uint32_t kAskValues = 0;
 constexpr uint32_t kAskText = 1;
 constexpr uint32_t kReadData = 2;
+
+// A text longer than one channel message could not be sent whole.
+constexpr size_t kMaxTextBytes = Core_IPC::kMappingSize;
 
 // The first `size` bytes of a result into `out`, as far as it has them.
 void copy_front(const Core_IPC::Argument& result, void* out, size_t size) {
@@ -30,7 +34,7 @@ int32_t WINAPI call_client_0(int32_t item_id, const char* text, uint64_t* out_va
   if (*text != '\0') {
     Argument_List results;
     if (ask_client(kAskValues, {Core_IPC::argument_u32(static_cast<uint32_t>(item_id)),
-                                Core_IPC::argument_text(text, std::strlen(text))},
+                                Core_IPC::argument_text(text, strnlen(text, kMaxTextBytes))},
                    results) &&
         results.size() == 2) {
       copy_front(results[0], out_value, sizeof *out_value);

@@ -1,7 +1,6 @@
 // PluginManage: the plug-in's events. Each pulls the event's data out of
 // the plug-in through its slots and sends it to the main client as a
 // notification whose outcome the host ignores. Main thread only.
-#include <climits>
 #include <cwchar>
 #include <new>
 #include <stdexcept>
@@ -31,9 +30,16 @@ constexpr uint32_t kNotifyLastChunk = 9;
 
 Core_IPC::Argument argument_i32(int32_t value) { return argument_u32(static_cast<uint32_t>(value)); }
 
-// A buffer the plug-in asked for; empty when the size cannot be had, so a
-// plug-in that reports an absurd size loses its event, not the host.
+// The most a notification can carry: one channel message. Anything the
+// plug-in reports beyond it could never be sent, so its event is dropped
+// rather than read.
+constexpr size_t kMaxPayload = Core_IPC::kMappingSize;
+
+// A buffer the plug-in asked for; empty when the size is beyond a
+// notification or cannot be had, so a plug-in that reports an absurd size
+// loses its event, not the host.
 std::vector<uint8_t> make_buffer(uint32_t size) {
+  if (size > kMaxPayload) return {};
   try {
     return std::vector<uint8_t>(size);
   } catch (const std::bad_alloc&) {
@@ -42,7 +48,7 @@ std::vector<uint8_t> make_buffer(uint32_t size) {
   return {};
 }
 
-std::u16string wide_text(const wchar_t* text, size_t max_units = SIZE_MAX) {
+std::u16string wide_text(const wchar_t* text, size_t max_units = kMaxPayload / 2) {
   std::u16string out;
   if (text == nullptr) return out;
   for (size_t i = 0; i < max_units && text[i] != L'\0'; ++i) out.push_back(static_cast<char16_t>(text[i]));
@@ -151,7 +157,7 @@ void PluginManage::send_list() {
     // One character more than a hash has tells a longer text apart.
     entry.hash = hash_from_hex(wide_text(item.hash_hex, 33));
     serialised += 4 + entry.name.size() * 2 + 8 + 4 + 4 + 16;
-    if (serialised > Core_IPC::kMappingSize) return;
+    if (serialised > kMaxPayload) return;
     list.items.push_back(std::move(entry));
   }
   notify_client(kNotifyList, {serialise_client_list(list)});
@@ -161,6 +167,7 @@ void PluginManage::send_details(int32_t item_id) {
   if (item_id == -1 || !loaded_ || table_->item_details == nullptr) return;
   Item_Details details{};
   if (table_->item_details(item_id, &details) != 1) return;
+  if (details.data_length > kMaxPayload) return;
   Core_IPC::Argument data;
   if (details.data_length != 0 && details.data != nullptr) {
     data.assign(details.data, details.data + details.data_length);

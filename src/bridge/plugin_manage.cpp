@@ -116,7 +116,21 @@ bool PluginManage::start() {
 }
 
 void PluginManage::stop() {
-  if (loaded_ && table_->stop != nullptr) table_->stop();
+  if (!loaded_) return;
+  withdraw_from_workers();
+  if (table_->stop != nullptr) table_->stop();
+}
+
+void PluginManage::withdraw_from_workers() {
+  // A worker in slot 39 may wait for this thread's windows (a plug-in may
+  // send its events), so the wait lets messages sent to it through.
+  std::unique_lock<std::mutex> hold(worker_call_lock_, std::defer_lock);
+  while (!hold.try_lock()) {
+    MSG message;
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    ::Sleep(1);
+  }
+  worker_calls_allowed_ = false;
 }
 
 void PluginManage::show(bool shown) {
@@ -140,12 +154,7 @@ bool PluginManage::open_link(const std::wstring& link, std::array<uint8_t, 16>& 
 
 void PluginManage::unload() {
   if (!loaded_) return;
-  {
-    // From here on no worker thread calls into the library; one that is in
-    // slot 39 now has left it when the lock is had.
-    std::lock_guard<std::mutex> hold(worker_call_lock_);
-    worker_calls_allowed_ = false;
-  }
+  withdraw_from_workers();
   if (table_->stop != nullptr) table_->stop();
   if (table_->release != nullptr) table_->release();
   loaded_ = false;  // before the library goes: nothing may call into it now

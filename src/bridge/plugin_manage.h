@@ -56,7 +56,7 @@ class PluginManage {
   // Slot 2; a zero result unloads at once. False then.
   bool start();
   // Slot 3 alone, as the host window's destroy handler calls it before
-  // unload.
+  // unload. Worker threads no longer call into the library from here on.
   void stop();
   void show(bool shown);
   // The show request as a task: the main thread shows or hides the
@@ -100,6 +100,8 @@ class PluginManage {
   void free_library();
   // Slot 10; false when the plug-in is not loaded or the slot fails.
   bool read_state(InterfaceDrovan::Plugin_State& state);
+  // Waits for a slot-39 call in progress and lets no other start.
+  void withdraw_from_workers();
   void wait_and_retry(std::function<void()> request);
 
   // Event codes, one per member.

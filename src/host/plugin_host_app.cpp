@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/application_identity.h"
+#include "crash/crash_handlers.h"
 #include "host/command_line.h"
 #include "host/host_names.h"
 #include "host/process_flags.h"
@@ -51,7 +52,10 @@ bool CPluginHostApp::initialise() {
   // Primary language Chinese: the low 10 bits of the language id.
   const bool chinese_ui = (Core_Common::get_ui_language() & 0x3FF) == LANG_CHINESE;
   Core_Common::set_product_title(chinese_ui ? L"Drovan插件" : L"Drovan Plugin");
-  return initialise_host();
+  Crash_Capture::install_crash_handlers();
+  bool initialised = false;
+  Crash_Capture::crash_guard([&] { initialised = initialise_host(); });
+  return initialised;
 }
 
 bool CPluginHostApp::initialise_host() {
@@ -102,13 +106,16 @@ bool CPluginHostApp::initialise_host() {
 }
 
 int CPluginHostApp::run() {
+  Crash_Capture::install_crash_handlers();
   MSG message{};
-  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-    const HWND dialog = main_window_ ? main_window_->handle() : nullptr;
-    if (dialog != nullptr && ::IsDialogMessageW(dialog, &message)) continue;
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
-  }
+  Crash_Capture::crash_guard([&] {
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+      const HWND dialog = main_window_ ? main_window_->handle() : nullptr;
+      if (dialog != nullptr && ::IsDialogMessageW(dialog, &message)) continue;
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  });
   return static_cast<int>(message.wParam);
 }
 

@@ -25,9 +25,10 @@ class CPluginHostApp {
   int main();
 
  private:
+  // Installs the crash handlers, then runs the rest inside the crash guard.
   bool initialise();
-  // The part of initialise that runs inside the crash guard.
   bool initialise_host();
+  // The message loop, inside the crash guard.
   int run();
   void exit_instance();
 

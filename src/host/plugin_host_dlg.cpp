@@ -5,6 +5,7 @@
 #include <array>
 #include <vector>
 
+#include "crash/crash_handlers.h"
 #include "host/command_line.h"
 #include "host/copied_link.h"
 #include "host/host_resources.h"
@@ -88,6 +89,14 @@ void CPluginHostDlg::start_plugin() {
 }
 
 bool CPluginHostDlg::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
+  // Everything the window does, the plug-in's tasks included, runs inside
+  // the crash guard: a fault ends the host with a report.
+  bool handled = false;
+  Crash_Capture::crash_guard([&] { handled = handle_message(message, wparam, lparam, result); });
+  return handled;
+}
+
+bool CPluginHostDlg::handle_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
   if (message == where_are_you_message()) {
     if (wparam != 0) runtime_.plugin().post_show(true);
     result = where_are_you_message();

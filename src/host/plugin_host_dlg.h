@@ -28,6 +28,7 @@ class CPluginHostDlg final : public Core_Common::Dialog_Window {
  private:
   BOOL on_init_dialog() override;
   bool on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) override;
+  bool handle_message(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
 
   void read_command_line();
   void start_plugin();

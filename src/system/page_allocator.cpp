@@ -145,9 +145,9 @@ void page_free(size_t size, void* address) {
   }
 }
 
-Page_Stats page_stats() {
-  Allocator& a = allocator();
-  std::lock_guard<std::mutex> hold(a.lock);
+namespace {
+
+Page_Stats count_pages(const Allocator& a) {
   Page_Stats s;
   s.region_count = static_cast<uint32_t>(a.regions.size());
   s.region_bytes = s.region_count * kRegionSize;
@@ -157,6 +157,22 @@ Page_Stats page_stats() {
   s.large_bytes = a.large_bytes;
   s.large_count = a.large_count;
   return s;
+}
+
+}  // namespace
+
+Page_Stats page_stats() {
+  Allocator& a = allocator();
+  std::lock_guard<std::mutex> hold(a.lock);
+  return count_pages(a);
+}
+
+bool try_page_stats(Page_Stats& stats) {
+  Allocator& a = allocator();
+  std::unique_lock<std::mutex> hold(a.lock, std::try_to_lock);
+  if (!hold.owns_lock()) return false;
+  stats = count_pages(a);
+  return true;
 }
 
 }  // namespace Core_Common

@@ -30,5 +30,8 @@ void* page_alloc(size_t size);
 // `size` is what was asked of page_alloc; size 0 does nothing.
 void page_free(size_t size, void* address);
 Page_Stats page_stats();
+// For the crash log: without waiting, since the faulting thread may hold
+// the lock. False, leaving `stats` alone, when it is held.
+bool try_page_stats(Page_Stats& stats);
 
 }  // namespace Core_Common

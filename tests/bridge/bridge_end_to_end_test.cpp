@@ -171,6 +171,48 @@ TEST(BridgeEndToEndTest, ChunkEventsDrainOneChunkPerTaskUntilThePluginHasNoMore)
   EXPECT_EQ(sandbox.count_calls("slot 36 1"), 4u);
 }
 
+TEST(BridgeEndToEndTest, BlockValuesAndDetailsEventsCarryWhatThePluginReports) {
+  Host_Sandbox sandbox("data_size=30\n");
+  Client_Run run(sandbox,
+                 "start\n"
+                 "call 0 str:link://abc i32:1\n"
+                 "wait 5 1 5000\n"
+                 "post 1 1\n"
+                 "wait 6 1 5000\n"
+                 "post 1 2\n"
+                 "wait 4 1 5000\n"
+                 "post 1 3\n"
+                 "wait 4 2 5000\n"
+                 "call 2 i32:1\n"
+                 "wait 8 1 5000\n"
+                 "post -1 7\n"
+                 "post -1 3\n"
+                 "sleep 400\n");
+  const auto log = run.finish();
+  const std::string data = "link://abclink://abclink://abc";
+  const std::string id = hex(le32(1));
+  EXPECT_EQ(starting(log, "notify 6 "), std::vector<std::string>{"notify 6 " + id + " " + hex(data)});
+  EXPECT_EQ(starting(log, "notify 4 "),
+            (std::vector<std::string>{"notify 4 " + id + " " + hex(le32(1)) + " " + hex(le64(0)) + " " + hex(le32(0)),
+                                      "notify 4 " + id + " " + hex(le32(1)) + " " + hex(le64(30)) + " " + hex(le32(1))}));
+  // Slot 35's values (id, link length, size, bytes reported) and data.
+  EXPECT_EQ(starting(log, "notify 8 "),
+            std::vector<std::string>{"notify 8 " + id + " " + hex(le32(1)) + " " + hex(le32(10)) + " " + hex(le64(30)) +
+                                     " " + hex(le64(0)) + " " + hex(data)});
+  EXPECT_FALSE(sandbox.has_call("slot 35 -1"));  // item -1: nothing asked
+  EXPECT_FALSE(sandbox.has_call("slot 33 -1"));
+}
+
+TEST(BridgeEndToEndTest, CallbacksGivenNullOutputsAnswerWithoutWritingThem) {
+  // The plug-in calls each callback once with null outputs when handed them.
+  Host_Sandbox sandbox("probe_callbacks=1\n");
+  Client_Run run(sandbox, "start\nsleep 300\nhost_exit 0\n");
+  const auto log = run.finish();
+  EXPECT_TRUE(contains(log, "ready"));
+  EXPECT_TRUE(contains(log, "host running"));
+  EXPECT_TRUE(sandbox.has_call("slot 25 {C7BD0F78-136E-4b06-9D9D-30E5DC357C72}_PluginMsgSink 0 0 0"));
+}
+
 TEST(BridgeEndToEndTest, AListIsSentWholeOrNotAtAll) {
   Host_Sandbox sandbox("list=10\nlist_fail_at=3\n");
   Client_Run failing(sandbox, "start\ncall 7\nsleep 500\n");

@@ -179,6 +179,8 @@ TEST_F(PluginManageTest, SlotThirtyNineIsNeverCalledOnALibraryBeingUnloaded) {
     }
   });
   while (calls_made < 20) ::Sleep(1);
+  // As the host window's destroy handler: slot 3, then unload.
+  manage.stop();
   manage.unload();
   const int after_unload = calls_made;
   while (calls_made < after_unload + 20) ::Sleep(1);  // still calling, to no effect

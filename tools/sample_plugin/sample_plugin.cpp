@@ -25,6 +25,7 @@
 //   list_fail_at=I   slot 42 fails at index I
 //   hash_length=N    characters of slot 42's hash text (32)
 //   crash_slot=N     a null-pointer write when slot N is called
+//   overflow_slot=N  slot N recurses until its thread's stack is gone
 //   sleep_slot=N, sleep_ms=M
 //                    slot N sleeps M ms on the calling thread (a hung host)
 //   act=A            what slot 39 sets off, on a thread of the plug-in's own,
@@ -44,6 +45,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "bridge/plugin_contract.h"
@@ -81,12 +83,18 @@ std::wstring beside_module(const wchar_t* extension) {
   return (dot == std::wstring::npos ? name : name.substr(0, dot)) + extension;
 }
 
+// Slots run on the host's main thread, slot 39 on its workers, the act
+// thread on its own: the control lines are shared.
+std::mutex g_control_lock;
+
 long control(const char* key, long fallback) {
+  std::lock_guard<std::mutex> hold(g_control_lock);
   const auto found = g_control.find(key);
   return found == g_control.end() ? fallback : found->second;
 }
 
 void read_control() {
+  std::lock_guard<std::mutex> hold(g_control_lock);
   g_control.clear();
   FILE* file = _wfopen(beside_module(L".control").c_str(), L"rb");
   if (file == nullptr) return;
@@ -98,6 +106,14 @@ void read_control() {
     g_control[line] = std::strtol(equals + 1, nullptr, 10);
   }
   std::fclose(file);
+}
+
+// Each frame keeps a page of its own, so the stack runs out quickly.
+int overflow(int depth) {
+  if (depth == INT32_MAX) return 0;  // never: the stack ends long before
+  volatile char page[4096];
+  page[0] = static_cast<char>(depth);
+  return overflow(depth + 1) + page[0];
 }
 
 // Appends one line to the call log.
@@ -121,6 +137,7 @@ void note(int slot, const char* format = "", ...) {
   }
   read_control();
   if (slot >= 0 && control("crash_slot", -1) == slot) *static_cast<volatile int*>(nullptr) = slot;
+  if (slot >= 0 && control("overflow_slot", -1) == slot) overflow(0);
   if (slot >= 0 && control("sleep_slot", -1) == slot) ::Sleep(static_cast<DWORD>(control("sleep_ms", 0)));
 }
 

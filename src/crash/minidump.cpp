@@ -1,0 +1,50 @@
+#include "crash/minidump.h"
+
+#include <dbghelp.h>
+
+namespace Crash_Capture {
+
+namespace {
+
+using Mini_Dump_Write_Dump_Fn = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
+                                              PMINIDUMP_EXCEPTION_INFORMATION,
+                                              PMINIDUMP_USER_STREAM_INFORMATION,
+                                              PMINIDUMP_CALLBACK_INFORMATION);
+
+}  // namespace
+
+void write_minidump(HANDLE file, EXCEPTION_POINTERS* pointers, DWORD thread_id) {
+  if (pointers == nullptr) {
+    // No fault to record: a breakpoint at this place stands for one, as if
+    // raised and caught here.
+    ::OutputDebugStringW(L"raising exception\r\n");
+    CONTEXT context{};
+    ::RtlCaptureContext(&context);
+    EXCEPTION_RECORD record{};
+    record.ExceptionCode = EXCEPTION_BREAKPOINT;
+#if defined(_WIN64)
+    record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
+#else
+    record.ExceptionAddress = reinterpret_cast<void*>(context.Eip);
+#endif
+    EXCEPTION_POINTERS breakpoint{&record, &context};
+    write_minidump(file, &breakpoint, ::GetCurrentThreadId());
+    return;
+  }
+  ::OutputDebugStringW(L"writing minidump\r\n");
+  const HMODULE library = ::LoadLibraryW(L"dbghelp.dll");
+  if (library == nullptr) return;
+  const auto write = reinterpret_cast<Mini_Dump_Write_Dump_Fn>(
+      reinterpret_cast<void*>(::GetProcAddress(library, "MiniDumpWriteDump")));
+  if (write != nullptr) {
+    MINIDUMP_EXCEPTION_INFORMATION exception{};
+    exception.ThreadId = thread_id;
+    exception.ExceptionPointers = pointers;
+    exception.ClientPointers = FALSE;
+    write(::GetCurrentProcess(), ::GetCurrentProcessId(), file, MiniDumpNormal, &exception, nullptr,
+          nullptr);
+  }
+  ::FreeLibrary(library);
+}
+
+}  // namespace Crash_Capture
