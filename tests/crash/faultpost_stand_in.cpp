@@ -1,7 +1,8 @@
-// Stands in for the reporter in the capture's tests: records the command
-// line it was started with in "Faultpost.args" beside itself (UTF-8), and
-// when it started in "Faultpost.time" (100 ns ticks of the system time),
-// and ends.
+// Stands in for another program in tests (the reporter beside a crashing
+// program, the host beside the reporter): records the command line it was
+// started with in "<its name>.args" beside itself (UTF-8, a line per
+// start), and when it started in "<its name>.time" (100 ns ticks of the
+// system time), and ends.
 #include <windows.h>
 
 #include <cstdio>
@@ -13,8 +14,8 @@ int main() {
   wchar_t path[MAX_PATH];
   const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring record(path, n);
-  const std::wstring dir = record.substr(0, record.find_last_of(L'\\') + 1);
-  record = dir + L"Faultpost.args";
+  const std::wstring stem = record.substr(0, record.find_last_of(L'.'));
+  record = stem + L".args";
   const wchar_t* command = ::GetCommandLineW();
   const int size = ::WideCharToMultiByte(CP_UTF8, 0, command, -1, nullptr, 0, nullptr, nullptr);
   std::string text(static_cast<size_t>(size > 0 ? size - 1 : 0), '\0');
@@ -23,7 +24,7 @@ int main() {
     std::fprintf(out, "%s\n", text.c_str());
     std::fclose(out);
   }
-  if (FILE* out = _wfopen((dir + L"Faultpost.time").c_str(), L"wb")) {
+  if (FILE* out = _wfopen((stem + L".time").c_str(), L"wb")) {
     std::fprintf(out, "%llu\n", (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
     std::fclose(out);
   }

@@ -1,0 +1,360 @@
+// The real Faultpost.exe, driven as a user would through Win32 messages,
+// against the loopback report server (run_reporter_tests.py starts one per
+// case and names its state directory in REPORT_STATE_DIR). A stand-in host
+// beside the reporter records whether it was restarted. With
+// SCREENSHOT_DIR set, the dialogs are saved there as bitmaps.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/host_sandbox.h"
+
+namespace Faultpost {
+namespace {
+
+using Test_Support::Child_Process;
+using Test_Support::program_dir;
+using Test_Support::read_file;
+namespace fs = std::filesystem;
+
+constexpr wchar_t kAppArgument[] = L"dr20100201plugin_Drovan.exe";
+constexpr char kInstallId[] = "0123456789abcdef0123456789abcdef";
+
+bool chinese_user() { return ::GetUserDefaultLangID() == 2052 || ::GetACP() == 936; }
+const wchar_t* pick(const wchar_t* english, const wchar_t* chinese) { return chinese_user() ? chinese : english; }
+
+fs::path state_dir() {
+  const char* dir = std::getenv("REPORT_STATE_DIR");
+  return dir != nullptr ? fs::path(dir) : fs::path();
+}
+
+std::wstring widen(const std::string& utf8) {
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string utf16le(const std::wstring& text) {
+  std::string bytes;
+  for (wchar_t c : text) bytes += std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  return bytes;
+}
+
+// Polls `condition` every 50 ms for at most `ms`.
+bool within(DWORD ms, const std::function<bool()>& condition) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() > end) return false;
+    ::Sleep(50);
+  }
+}
+
+std::wstring window_text(HWND window) {
+  wchar_t text[1024] = {};
+  ::GetWindowTextW(window, text, 1024);
+  return text;
+}
+
+std::wstring item_text(HWND dialog, int id) { return window_text(::GetDlgItem(dialog, id)); }
+
+struct Search {
+  DWORD process;
+  const wchar_t* caption;  // null: any dialog of the process
+  HWND found;
+};
+
+BOOL CALLBACK match_dialog(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<Search*>(data);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  wchar_t name[32] = {};
+  ::GetClassNameW(window, name, 32);
+  if (owner != search->process || wcscmp(name, L"#32770") != 0 || !::IsWindowVisible(window)) return TRUE;
+  if (search->caption != nullptr && window_text(window) != search->caption) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+HWND find_dialog(const Child_Process& process, const wchar_t* caption, DWORD ms = 15000) {
+  Search search{process.id(), caption, nullptr};
+  within(ms, [&] {
+    ::EnumWindows(match_dialog, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+  });
+  return search.found;
+}
+
+BOOL CALLBACK append_text(HWND child, LPARAM data) {
+  *reinterpret_cast<std::wstring*>(data) += window_text(child) + L"|";
+  return TRUE;
+}
+
+std::wstring all_texts(HWND window) {
+  std::wstring texts;
+  ::EnumChildWindows(window, append_text, reinterpret_cast<LPARAM>(&texts));
+  return texts;
+}
+
+// The window's pixels as a 24-bit bitmap file in SCREENSHOT_DIR.
+void screenshot(HWND window, const char* name) {
+  const char* dir = std::getenv("SCREENSHOT_DIR");
+  if (dir == nullptr || window == nullptr) return;
+  ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  ::Sleep(300);
+  // The client area: without a window manager the frame is not drawn.
+  RECT area;
+  ::GetClientRect(window, &area);
+  ::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&area), 2);
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
+  const HDC screen = ::GetDC(nullptr);
+  const HDC memory = ::CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  void* pixels = nullptr;
+  const HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+  const HGDIOBJ previous = ::SelectObject(memory, bitmap);
+  ::BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+  ::SelectObject(memory, previous);
+  const DWORD row = static_cast<DWORD>((width * 3 + 3) & ~3);
+  BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + row * height),
+                        0, 0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+  std::ofstream out(fs::path(dir) / (std::string(name) + (chinese_user() ? "_zh" : "_en") + ".bmp"), std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&file), sizeof file);
+  out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+  out.write(static_cast<const char*>(pixels), static_cast<std::streamsize>(row) * height);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+}
+
+// The first tool's text of a tooltip window of another process.
+std::wstring tooltip_text(HWND tooltip, DWORD process_id) {
+  const HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process_id);
+  if (process == nullptr) return L"";
+  constexpr size_t kChars = 1024;
+  auto* remote = static_cast<char*>(::VirtualAllocEx(process, nullptr, sizeof(TOOLINFOW) + kChars * 2,
+                                                     MEM_COMMIT, PAGE_READWRITE));
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.lpszText = reinterpret_cast<wchar_t*>(remote + sizeof(TOOLINFOW));
+  ::WriteProcessMemory(process, remote, &tool, sizeof tool, nullptr);
+  std::wstring text;
+  if (::SendMessageW(tooltip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(remote))) {
+    ::ReadProcessMemory(process, remote, &tool, sizeof tool, nullptr);
+    tool.lpszText = reinterpret_cast<wchar_t*>(remote + sizeof(TOOLINFOW));
+    ::WriteProcessMemory(process, remote, &tool, sizeof tool, nullptr);
+    ::SendMessageW(tooltip, TTM_GETTEXTW, kChars, reinterpret_cast<LPARAM>(remote));
+    wchar_t buffer[kChars] = {};
+    ::ReadProcessMemory(process, remote + sizeof(TOOLINFOW), buffer, sizeof buffer - 2, nullptr);
+    text = buffer;
+  }
+  ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  ::CloseHandle(process);
+  return text;
+}
+
+struct Tooltip_Search {
+  DWORD process;
+  HWND found;
+};
+
+BOOL CALLBACK match_tooltip(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<Tooltip_Search*>(data);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  wchar_t name[32] = {};
+  ::GetClassNameW(window, name, 32);
+  if (owner != search->process || _wcsicmp(name, TOOLTIPS_CLASSW) != 0) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+class FaultpostDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(program_dir()) / "reporter sandbox";
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::copy_file(fs::path(program_dir()) / "Faultpost.exe", dir_ / "Faultpost.exe");
+    fs::copy_file(fs::path(program_dir()) / "faultpost_stand_in.exe", dir_ / "plugin_Drovan.exe");
+    std::ofstream(dir_ / "CRASH.DMP", std::ios::binary) << std::string(5000, 'd');
+    std::ofstream(dir_ / "CRASHLOG.DAT", std::ios::binary);
+    std::ofstream(dir_ / "CRASHLOG.TXT", std::ios::binary)
+        << "\xFF\xFE" << utf16le(L"plugin_Drovan caused an Access Violation (0xc0000005) \r\n"
+                                 L"Program name: Drovan Plugin\r\ncrash info: \r\n");
+    std::ofstream(dir_ / "Orbwell.xml", std::ios::binary)
+        << "<Config><ClientInstallID>" << kInstallId << "</ClientInstallID></Config>";
+    set_server("current", "ok");
+  }
+
+  void set_server(const char* version, const char* report) {
+    if (state_dir().empty()) return;
+    std::ofstream(state_dir() / "config.json") << "{\"version\": \"" << version << "\", \"report\": \"" << report
+                                               << "\"}";
+  }
+
+  std::unique_ptr<Child_Process> start(const std::wstring& arguments = kAppArgument) {
+    return std::make_unique<Child_Process>((dir_ / "Faultpost.exe").wstring(), arguments);
+  }
+
+  size_t requests() const {
+    const fs::path requests = state_dir() / "requests";
+    if (!fs::exists(requests)) return 0;
+    return static_cast<size_t>(std::distance(fs::directory_iterator(requests), fs::directory_iterator()));
+  }
+  bool host_restarted() const { return fs::exists(dir_ / "plugin_Drovan.args"); }
+
+  fs::path dir_;
+};
+
+TEST_F(FaultpostDialogTest, WithoutAnArgumentItShowsTheUsage) {
+  auto reporter = start(L"");
+  const HWND box = find_dialog(*reporter, nullptr);
+  ASSERT_NE(box, nullptr);
+  EXPECT_NE(all_texts(box).find(pick(L"This program is used to send crash report for Drovan plugin when it crashes.",
+                                     L"本程序用于在Drovan插件崩溃时发送错误报告。")),
+            std::wstring::npos);
+  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(reporter->wait(10000), 0u);
+}
+
+TEST_F(FaultpostDialogTest, WithoutADumpItSaysSoAndSendsNothing) {
+  fs::remove(dir_ / "CRASH.DMP");
+  auto reporter = start();
+  const HWND box = find_dialog(*reporter, nullptr);
+  ASSERT_NE(box, nullptr);
+  EXPECT_NE(all_texts(box).find(pick(L"No error report file found, Send failed.", L"没有找到错误报告文件，发送失败！")),
+            std::wstring::npos);
+  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(reporter->wait(10000), 0u);
+  EXPECT_EQ(requests(), 0u);
+  EXPECT_FALSE(fs::exists(dir_ / "CRASH.ZIP"));
+}
+
+TEST_F(FaultpostDialogTest, TheCountdownSendsOnTheEleventhTickAndTheReportArrivesWhole) {
+  auto reporter = start();
+  const HWND dialog = find_dialog(*reporter, kAppArgument);
+  ASSERT_NE(dialog, nullptr);
+  const std::wstring send = pick(L"Send Error Report", L"发送错误报告");
+  EXPECT_TRUE(within(3000, [&] { return item_text(dialog, IDOK) == send + L" (10)"; }));
+  EXPECT_NE(item_text(dialog, 1001).find(pick(L"Drovan Plugin[dr20100201plugin_Drovan.exe] has encountered a problem",
+                                              L"Drovan Plugin[dr20100201plugin_Drovan.exe] 遇到问题需要关闭")),
+            std::wstring::npos);
+  EXPECT_EQ(item_text(dialog, IDCANCEL), pick(L"Don't Send", L"不发送"));
+  EXPECT_EQ(item_text(dialog, 1016), pick(L"Restart Drovan plugin", L"重新启动Drovan插件"));
+  EXPECT_EQ(item_text(dialog, 1006), pick(L"Describe what you were doing when the error occurred(optional):",
+                                          L"请简单描述错误是如何出现的（可选）："));
+  screenshot(dialog, "report_dialog");
+  ::SetDlgItemTextW(dialog, 1002, pick(L"It broke while adding a caf\x00E9 link", L"添加链接时崩溃了"));
+  EXPECT_TRUE(within(5000, [&] { return item_text(dialog, IDOK) == send + L" (5)"; }));
+  EXPECT_EQ(requests(), 0u);
+
+  // Ticks 6 to 10 show 5 to 1; the eleventh sends.
+  const std::wstring success = pick(L"Submit Finished. Thank you for your support to Drovan plugin.",
+                                    L"提交已完成。感谢您对Drovan插件的支持。");
+  ASSERT_TRUE(within(15000, [&] { return item_text(dialog, 1007) == success; }));
+  EXPECT_EQ(::SendDlgItemMessageW(dialog, 1004, PBM_GETPOS, 0, 0), 100);
+  EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dialog, IDOK)));
+  screenshot(dialog, "report_result");
+
+  const fs::path report = state_dir() / "reports" / "0002";
+  ASSERT_TRUE(fs::exists(report / "archive"));
+  EXPECT_EQ(read_file(report / "archive"), read_file(dir_ / "CRASH.ZIP"));
+  const std::wstring fields = widen(read_file(report / "fields.json"));
+  EXPECT_NE(fields.find(L"dr20100201plugin_Drovan.exe"), std::wstring::npos) << fields;
+  EXPECT_NE(fields.find(pick(L"It broke while adding a caf\x00E9 link", L"添加链接时崩溃了")), std::wstring::npos)
+      << fields;
+  EXPECT_NE(fields.find(widen(kInstallId)), std::wstring::npos) << fields;
+
+  // The exit countdown closes the dialog and restarts the host once.
+  EXPECT_TRUE(within(3000, [&] { return item_text(dialog, IDCANCEL) == pick(L"Exit (4)", L"退出 (4)"); }));
+  EXPECT_EQ(reporter->wait(10000), 0u);
+  ASSERT_TRUE(within(3000, [&] { return host_restarted(); }));
+  EXPECT_EQ(Test_Support::read_lines(dir_ / "plugin_Drovan.args").size(), 1u);
+}
+
+TEST_F(FaultpostDialogTest, FocusingTheDescriptionStopsTheCountdown) {
+  auto reporter = start();
+  const HWND dialog = find_dialog(*reporter, kAppArgument);
+  ASSERT_NE(dialog, nullptr);
+  const std::wstring send = pick(L"Send Error Report", L"发送错误报告");
+  ASSERT_TRUE(within(4000, [&] { return item_text(dialog, IDOK) == send + L" (9)"; }));
+  ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(1002, EN_SETFOCUS),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(dialog, 1002)));
+  EXPECT_EQ(item_text(dialog, IDOK), send);
+  ::Sleep(11000);
+  EXPECT_EQ(requests(), 0u);
+  EXPECT_EQ(item_text(dialog, IDOK), send);
+  // Don't Send, with the box unticked: nothing is sent or started.
+  ::SendDlgItemMessageW(dialog, 1016, BM_SETCHECK, BST_UNCHECKED, 0);
+  ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(reporter->wait(10000), 0u);
+  EXPECT_FALSE(host_restarted());
+  EXPECT_EQ(requests(), 0u);
+}
+
+TEST_F(FaultpostDialogTest, AnOutOfDateVersionOpensTheUpdatePromptAndEndsWithoutRestart) {
+  set_server("outdated", "ok");
+  auto reporter = start();
+  const HWND dialog = find_dialog(*reporter, kAppArgument);
+  ASSERT_NE(dialog, nullptr);
+  ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  const HWND prompt = find_dialog(*reporter, pick(L"New version available", L"版本更新"));
+  ASSERT_NE(prompt, nullptr);
+  const char* site = std::getenv("DROVAN_REPORT_SITE");
+  ASSERT_NE(site, nullptr);
+  EXPECT_EQ(item_text(prompt, 1014), widen(site));
+  Tooltip_Search search{reporter->id(), nullptr};
+  ::EnumWindows(match_tooltip, reinterpret_cast<LPARAM>(&search));
+  ASSERT_NE(search.found, nullptr);
+  EXPECT_EQ(tooltip_text(search.found, reporter->id()),
+            widen(site) + L"/client/faultpost/?app_id=dr20100201plugin_Drovan.exe&l=" + pick(L"us_en", L"zh_cn"));
+  EXPECT_TRUE(within(3000, [&] { return item_text(prompt, IDOK) == pick(L"OK (4)", L"确定 (4)"); }));
+  screenshot(prompt, "update_prompt");
+  EXPECT_EQ(reporter->wait(15000), 0u);
+  EXPECT_FALSE(host_restarted());
+  EXPECT_FALSE(fs::exists(state_dir() / "reports" / "0002"));
+}
+
+TEST_F(FaultpostDialogTest, AFailedRequestShowsConnectFail) {
+  set_server("404", "ok");
+  auto reporter = start();
+  const HWND dialog = find_dialog(*reporter, kAppArgument);
+  ASSERT_NE(dialog, nullptr);
+  ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(within(15000, [&] { return item_text(dialog, 1007) == pick(L"Connect Fail!!!", L"通讯错误！！！"); }));
+  EXPECT_EQ(::SendDlgItemMessageW(dialog, 1004, PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(item_text(dialog, IDCANCEL), pick(L"Exit", L"退出"));
+  ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(reporter->wait(10000), 0u);
+  EXPECT_TRUE(within(3000, [&] { return host_restarted(); }));
+}
+
+TEST_F(FaultpostDialogTest, AnOlderArchiveIsKeptBeforeTheNewOneReplacesIt) {
+  std::ofstream(dir_ / "CRASH.ZIP", std::ios::binary) << "old";
+  std::ofstream(dir_ / "CRASH.ZIP.0001", std::ios::binary) << "older";
+  auto reporter = start();
+  const HWND dialog = find_dialog(*reporter, kAppArgument);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(read_file(dir_ / "CRASH.ZIP.0002"), "old");
+  EXPECT_EQ(read_file(dir_ / "CRASH.ZIP").substr(0, 2), "PK");
+  ::SendDlgItemMessageW(dialog, 1016, BM_SETCHECK, BST_UNCHECKED, 0);
+  ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(reporter->wait(10000), 0u);
+}
+
+}  // namespace
+}  // namespace Faultpost
