@@ -16,8 +16,14 @@ namespace Faultpost {
 
 namespace {
 
-// A file of 1 byte to 1 MiB, whole; nothing otherwise.
+// A file of 1 byte to 1 MiB, whole; nothing otherwise. The size is looked
+// at before anything is read: a huge file is never loaded.
 bool read_small_file(const std::wstring& path, std::string& content) {
+  WIN32_FILE_ATTRIBUTE_DATA attributes{};
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) ||
+      attributes.nFileSizeHigh != 0 || attributes.nFileSizeLow == 0 || attributes.nFileSizeLow > kMaxReadFile) {
+    return false;
+  }
   try {
     if (!Core_Common::read_whole_file(path, content)) return false;
   } catch (const std::system_error&) {
@@ -106,14 +112,14 @@ std::string Report_Files::install_id() const {
 }
 
 void Report_Files::restart_host() const {
-  if (g_host_restarted.exchange(true)) return;
   std::wstring host = file(L"plugin_Drovan.exe");
-  if (::GetFileAttributesW(host.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  if (g_host_restarted || ::GetFileAttributesW(host.c_str()) == INVALID_FILE_ATTRIBUTES) return;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOW;
   PROCESS_INFORMATION process{};
+  if (g_host_restarted.exchange(true)) return;
   if (::CreateProcessW(host.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);

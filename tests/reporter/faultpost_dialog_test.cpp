@@ -18,6 +18,7 @@
 
 #include "support/child_process.h"
 #include "support/host_sandbox.h"
+#include "window_capture.h"
 
 namespace Faultpost {
 namespace {
@@ -107,37 +108,12 @@ std::wstring all_texts(HWND window) {
   return texts;
 }
 
-// The window's pixels as a 24-bit bitmap file in SCREENSHOT_DIR.
+// The window as a bitmap file in SCREENSHOT_DIR.
 void screenshot(HWND window, const char* name) {
   const char* dir = std::getenv("SCREENSHOT_DIR");
-  if (dir == nullptr || window == nullptr) return;
-  ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  ::Sleep(300);
-  // The client area: without a window manager the frame is not drawn.
-  RECT area;
-  ::GetClientRect(window, &area);
-  ::MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&area), 2);
-  const int width = area.right - area.left;
-  const int height = area.bottom - area.top;
-  const HDC screen = ::GetDC(nullptr);
-  const HDC memory = ::CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  void* pixels = nullptr;
-  const HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
-  const HGDIOBJ previous = ::SelectObject(memory, bitmap);
-  ::BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-  ::SelectObject(memory, previous);
-  const DWORD row = static_cast<DWORD>((width * 3 + 3) & ~3);
-  BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + row * height),
-                        0, 0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
-  std::ofstream out(fs::path(dir) / (std::string(name) + (chinese_user() ? "_zh" : "_en") + ".bmp"), std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&file), sizeof file);
-  out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-  out.write(static_cast<const char*>(pixels), static_cast<std::streamsize>(row) * height);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(memory);
-  ::ReleaseDC(nullptr, screen);
+  if (dir == nullptr) return;
+  Window_Capture::save_client_area(
+      window, (fs::path(dir) / (std::string(name) + (chinese_user() ? "_zh" : "_en") + ".bmp")).wstring());
 }
 
 // The first tool's text of a tooltip window of another process.
@@ -344,13 +320,23 @@ TEST_F(FaultpostDialogTest, AFailedRequestShowsConnectFail) {
 }
 
 TEST_F(FaultpostDialogTest, AnOlderArchiveIsKeptBeforeTheNewOneReplacesIt) {
+  std::ofstream(dir_ / "CRASHLOG.TXT", std::ios::binary)
+      << "\xFF\xFE" << utf16le(L"Program name: Drovan Plugin\r\ncrash info: boom\r\n");
   std::ofstream(dir_ / "CRASH.ZIP", std::ios::binary) << "old";
   std::ofstream(dir_ / "CRASH.ZIP.0001", std::ios::binary) << "older";
   auto reporter = start();
   const HWND dialog = find_dialog(*reporter, kAppArgument);
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(read_file(dir_ / "CRASH.ZIP.0002"), "old");
-  EXPECT_EQ(read_file(dir_ / "CRASH.ZIP").substr(0, 2), "PK");
+  // The three files, in this order.
+  const std::string archive = read_file(dir_ / "CRASH.ZIP");
+  EXPECT_EQ(archive.substr(0, 2), "PK");
+  const size_t dump = archive.find("CRASH.DMP");
+  const size_t system_log = archive.find("CRASHLOG.DAT");
+  const size_t log = archive.find("CRASHLOG.TXT");
+  EXPECT_TRUE(dump < system_log && system_log < log && log != std::string::npos);
+  // The crash info is the description to start with.
+  EXPECT_EQ(item_text(dialog, 1002), L"boom");
   ::SendDlgItemMessageW(dialog, 1016, BM_SETCHECK, BST_UNCHECKED, 0);
   ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   EXPECT_EQ(reporter->wait(10000), 0u);

@@ -105,10 +105,12 @@ TEST(ArchiveBackupTest, TheOldArchiveGoesToTheFirstFreeNumber) {
   std::ofstream(archive, std::ios::binary) << "old";
   std::ofstream(backup_name(archive, 1), std::ios::binary) << "older";
   EXPECT_EQ(backup_old_archive(archive), dir / "CRASH.ZIP.0002");
-  std::ifstream copy(dir / "CRASH.ZIP.0002", std::ios::binary);
-  std::string text;
-  copy >> text;
-  EXPECT_EQ(text, "old");
+  {
+    std::ifstream copy(dir / "CRASH.ZIP.0002", std::ios::binary);
+    std::string text;
+    copy >> text;
+    EXPECT_EQ(text, "old");
+  }
   EXPECT_EQ(backup_name(archive, 9999).filename(), "CRASH.ZIP.9999");
   fs::remove_all(dir);
 }

@@ -45,7 +45,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <string>
 
 #include "bridge/plugin_contract.h"
@@ -84,17 +83,24 @@ std::wstring beside_module(const wchar_t* extension) {
 }
 
 // Slots run on the host's main thread, slot 39 on its workers, the act
-// thread on its own: the control lines are shared.
-std::mutex g_control_lock;
+// thread on its own: the control lines are shared. A system lock, which
+// needs neither set-up nor clean-up when the library comes and goes.
+SRWLOCK g_control_lock = SRWLOCK_INIT;
+
+class Control_Lock {
+ public:
+  Control_Lock() { ::AcquireSRWLockExclusive(&g_control_lock); }
+  ~Control_Lock() { ::ReleaseSRWLockExclusive(&g_control_lock); }
+};
 
 long control(const char* key, long fallback) {
-  std::lock_guard<std::mutex> hold(g_control_lock);
+  const Control_Lock hold;
   const auto found = g_control.find(key);
   return found == g_control.end() ? fallback : found->second;
 }
 
 void read_control() {
-  std::lock_guard<std::mutex> hold(g_control_lock);
+  const Control_Lock hold;
   g_control.clear();
   FILE* file = _wfopen(beside_module(L".control").c_str(), L"rb");
   if (file == nullptr) return;

@@ -1,0 +1,245 @@
+#!/usr/bin/env python3
+"""The demo's session, after scripts/demo has built BUILD_DIR:
+
+    demo_session.py BUILD_DIR
+
+Runs everything in a Wine prefix and an Xvfb display of its own, in
+build/demo/, and ends every process it started.
+"""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from wine_loader import loader_for, windows_path  # noqa: E402
+
+sys.path.insert(0, os.path.join(ROOT, "tests", "reporter"))
+from run_reporter_tests import bitmap_to_png  # noqa: E402
+
+APP_ARGUMENT = "dr20100201plugin_Drovan.exe"
+INSTALL_ID = "d3m0d3m0d3m0d3m0d3m0d3m0d3m0d3m0"
+
+
+class Demo:
+    def __init__(self, build):
+        self.build = os.path.abspath(build)
+        self.bin = os.path.join(self.build, "bin")
+        self.work = os.path.join(ROOT, "build", "demo")
+        self.loader = loader_for(os.path.join(self.bin, "plugin_Drovan.exe"))
+        self.server_bin = self.loader.replace("wine64", "wineserver64") if self.loader.endswith("64") \
+            else "/usr/lib/wine/wineserver"
+        self.processes = []
+        self.steps = []
+        self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d",
+                        WINEPREFIX=os.path.join(self.build, "demo-prefix"), WINELOADER=self.loader,
+                        WINESERVER=self.server_bin)
+
+    # --- transcript ---------------------------------------------------------
+    def step(self, ok, text):
+        self.steps.append(ok)
+        print(("  ok   " if ok else "  FAIL ") + text, flush=True)
+        return ok
+
+    def say(self, text):
+        print("       " + text, flush=True)
+
+    # --- processes ----------------------------------------------------------
+    def start(self, command, **kwargs):
+        process = subprocess.Popen(command, env=self.env, stdin=subprocess.DEVNULL, **kwargs)
+        self.processes.append(process)
+        return process
+
+    def wine(self, *args, timeout=120):
+        # Output to a file, not a pipe: programs this one starts (the
+        # reporter, started by the host) would hold a pipe open after it ends.
+        errors = os.path.join(self.work, "wine-errors.log")
+        with open(errors, "w") as err:
+            done = subprocess.run([self.loader, *args], env=self.env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=err, timeout=timeout)
+        done.stderr = open(errors, errors="replace").read()
+        return done
+
+    def stop_all(self):
+        subprocess.run([self.server_bin, "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for process in reversed(self.processes):
+            if process.poll() is None:
+                process.send_signal(signal.SIGTERM)
+                try:
+                    process.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+
+    def wait_for(self, condition, seconds):
+        end = time.time() + seconds
+        while time.time() < end:
+            if condition():
+                return True
+            time.sleep(0.2)
+        return condition()
+
+    # --- the session --------------------------------------------------------
+    def prepare(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        for name in ("plugin_Drovan.exe", "Faultpost.exe", "plugin_Drovan.dll"):
+            shutil.copy(os.path.join(self.bin, name), self.work)
+        # The sample plug-in: items of 120 bytes reported in 40-byte chunks;
+        # slot 39 (method 8 of the host's interface) faults on request.
+        with open(os.path.join(self.work, "plugin_Drovan.control"), "w") as f:
+            f.write("data_size=120\nchunk=40\nevent_on_add=0\ncrash_slot=39\n")
+        with open(os.path.join(self.work, "Orbwell.xml"), "w") as f:
+            f.write(f"<Orbwell><ClientInstallID>{INSTALL_ID}</ClientInstallID></Orbwell>")
+
+        display = 90
+        while os.path.exists(f"/tmp/.X{display}-lock"):
+            display += 1
+        self.start(["Xvfb", f":{display}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.env["DISPLAY"] = f":{display}"
+        os.makedirs(self.env["WINEPREFIX"], exist_ok=True)
+        subprocess.run([self.server_bin, "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # A server that is still ending refuses a new one for a moment.
+        for _ in range(50):
+            if subprocess.run([self.server_bin, "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+                break
+            time.sleep(0.1)
+        subprocess.run([self.loader, "wineboot"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+
+        self.state = os.path.join(self.work, "server")
+        os.makedirs(self.state)
+        with open(os.path.join(self.state, "config.json"), "w") as f:
+            json.dump({"version": "current", "report": "ok"}, f)
+        self.start([sys.executable, os.path.join(ROOT, "tools", "report_server.py"), self.state,
+                    "--lifetime", "600"], stdout=subprocess.DEVNULL)
+        port_file = os.path.join(self.state, "port")
+        self.wait_for(lambda: os.path.exists(port_file), 10)
+        port = open(port_file).read().strip()
+        self.env["DROVAN_REPORT_ENDPOINT"] = f"http://127.0.0.1:{port}/faultpost/submit"
+        self.env["DROVAN_REPORT_SITE"] = f"http://127.0.0.1:{port}"
+        return self.step(True, f"report server listening on 127.0.0.1:{port}, files in build/demo/")
+
+    def client_session(self):
+        script = os.path.join(self.work, "client.script")
+        with open(script, "w") as f:
+            f.write("start\n"
+                    "call 0 str:magnet:?xt=urn:demo:drovan i32:7\n"
+                    "wait 5 1 5000\n"
+                    "wait 3 3 5000\n"
+                    "call 7\n"
+                    "wait 7 1 5000\n"
+                    "call 8\n"
+                    "host_exit 15000\n")
+        log = os.path.join(self.work, "client.log")
+        done = self.wine(os.path.join(self.bin, "client_sim.exe"), "--host",
+                         windows_path(os.path.join(self.work, "plugin_Drovan.exe")), "--log", windows_path(log),
+                         windows_path(script), timeout=90)
+        lines = open(log).read().splitlines() if os.path.exists(log) else []
+        if not lines:
+            self.say(f"client_sim ended with {done.returncode}: {done.stderr.strip()[-500:]}")
+
+        def has(prefix):
+            return [line for line in lines if line.startswith(prefix)]
+
+        self.step("ready" in lines, "client_sim started plugin_Drovan.exe /host and the host set its ready event")
+        self.step("reply 0 status 0" in lines, "client_sim asked the host to add magnet:?xt=urn:demo:drovan")
+        new_item = has("notify 5 ")
+        if self.step(bool(new_item), "the plug-in added it; the client was told its new item id"):
+            fields = new_item[0].split()
+            self.say(f"item id {int.from_bytes(bytes.fromhex(fields[2]), 'little')},"
+                     f" cookie {int.from_bytes(bytes.fromhex(fields[3]), 'little')}")
+        chunks = has("notify 3 ")
+        if self.step(len(chunks) >= 3, "progress notifications arrived, one chunk each"):
+            for line in chunks:
+                fields = line.split()
+                data = bytes.fromhex(fields[3])
+                self.say(f"{len(data)} bytes at {int.from_bytes(bytes.fromhex(fields[4]), 'little')}: "
+                         f"{data[:24].decode('latin-1')}...")
+        listed = has("notify 7 ")
+        if self.step(bool(listed), "the item list arrived"):
+            raw = bytes.fromhex(listed[0].split()[2])
+            self.say(f"{int.from_bytes(raw[12:16], 'little')} item(s), {len(raw)} bytes serialised")
+        self.step("host exit 100" in lines, "the plug-in faulted on request; the host ended with exit code 100")
+        return done.returncode == 0
+
+    def crash_files(self):
+        names = ["CRASH.DMP", "CRASHLOG.TXT", "CRASHLOG.DAT"]
+        present = all(os.path.exists(os.path.join(self.work, n)) for n in names)
+        self.step(present, "the host wrote CRASH.DMP, CRASHLOG.TXT and CRASHLOG.DAT beside itself")
+        if present:
+            text = open(os.path.join(self.work, "CRASHLOG.TXT"), "rb").read().decode("utf-16")
+            for line in text.splitlines()[:2]:
+                self.say(line.strip())
+
+    def reporter(self):
+        shot = os.path.join(self.work, "report_dialog.bmp")
+        found = self.wine(os.path.join(self.bin, "window_shot.exe"), APP_ARGUMENT, windows_path(shot), "20000")
+        self.step(found.returncode == 0, "the host started Faultpost.exe; its report dialog counts down to sending")
+        reports = os.path.join(self.state, "reports")
+
+        def stored():
+            if not os.path.isdir(reports):
+                return []
+            return [d for d in sorted(os.listdir(reports)) if os.path.exists(os.path.join(reports, d, "archive"))]
+
+        arrived = self.wait_for(lambda: bool(stored()), 40)
+        if self.step(arrived, "the dialog sent the report; the server stored it"):
+            folder = os.path.join(reports, stored()[0])
+            fields = json.load(open(os.path.join(folder, "fields.json")))
+            for key, value in sorted(fields.items()):
+                self.say(f"{key}: {value}")
+            with zipfile.ZipFile(os.path.join(folder, "archive")) as archive:
+                for entry in archive.infolist():
+                    self.say(f"archive entry {entry.filename}: {entry.file_size} bytes"
+                             f" ({entry.compress_size} packed)")
+                bad = archive.testzip()
+            self.step(bad is None, "the archive reads back intact")
+        self.wine(os.path.join(self.bin, "window_shot.exe"), APP_ARGUMENT,
+                  windows_path(os.path.join(self.work, "report_result.bmp")), "5000")
+
+    def restart(self):
+        calls = os.path.join(self.work, "plugin_Drovan.calls")
+
+        def loads():
+            return open(calls).read().splitlines().count("fill") if os.path.exists(calls) else 0
+
+        self.step(self.wait_for(lambda: loads() >= 2, 20),
+                  "the reporter's exit countdown ended and it restarted the host, which loaded the plug-in again")
+
+    def screenshots(self):
+        for name in ("report_dialog", "report_result"):
+            bitmap = os.path.join(self.work, name + ".bmp")
+            if os.path.exists(bitmap):
+                bitmap_to_png(bitmap, bitmap[:-4] + ".png")
+        shots = sorted(f for f in os.listdir(self.work) if f.endswith(".png"))
+        self.step(bool(shots), "screenshots saved: " + ", ".join("build/demo/" + s for s in shots))
+
+    def run(self):
+        begun = time.time()
+        try:
+            if self.prepare():
+                self.client_session()
+                self.crash_files()
+                self.reporter()
+                self.restart()
+                self.screenshots()
+        finally:
+            self.stop_all()
+        ok = self.steps and all(self.steps)
+        print(f"{'Every step happened' if ok else 'Some steps did not happen'}"
+              f" ({time.time() - begun:.0f} s); everything the demo started has been stopped.")
+        return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(Demo(sys.argv[1]).run())
