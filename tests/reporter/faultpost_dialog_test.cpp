@@ -62,9 +62,13 @@ bool within(DWORD ms, const std::function<bool()>& condition) {
   }
 }
 
+// Asked of the window itself: for another process's window GetWindowText
+// gives only the name the system keeps, which an edit control does not
+// update when its text is set.
 std::wstring window_text(HWND window) {
   wchar_t text[1024] = {};
-  ::GetWindowTextW(window, text, 1024);
+  DWORD_PTR copied = 0;
+  ::SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &copied);
   return text;
 }
 

@@ -21,7 +21,7 @@ import time
 import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "support"))
-from wine_loader import loader_for, windows_path  # noqa: E402
+from wine_loader import run_windows_program, windows_path  # noqa: E402
 
 
 def bitmap_to_png(bitmap, png):
@@ -76,14 +76,15 @@ def main():
         if args.shots:
             os.makedirs(args.shots, exist_ok=True)
             env["SCREENSHOT_DIR"] = windows_path(os.path.abspath(args.shots))
-        done = subprocess.run([loader_for(args.exe), args.exe, f"--gtest_filter=FaultpostDialogTest.{args.case}"],
-                              env=env, timeout=280, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        done = run_windows_program([args.exe, f"--gtest_filter=FaultpostDialogTest.{args.case}"], env, 280)
         print(done.stdout, end="")
         print(done.stderr[-3000:], end="", file=sys.stderr)
         if args.shots:
             for bitmap in glob.glob(os.path.join(args.shots, "*.bmp")):
                 bitmap_to_png(bitmap, bitmap[:-4] + ".png")
         ok = done.returncode == 0 and "[  PASSED  ] 1 test" in done.stdout
+        if not ok:
+            print(f"reporter_tests ended with exit code {done.returncode}", file=sys.stderr)
         return 0 if ok else 1
     finally:
         server.terminate()

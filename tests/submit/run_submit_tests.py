@@ -14,7 +14,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "support"))
-from wine_loader import loader_for, windows_path  # noqa: E402
+from wine_loader import loader_for, run_windows_program, windows_path  # noqa: E402
 
 
 def list_tests(exe):
@@ -45,8 +45,7 @@ def run_case(exe, server, name):
         env = dict(os.environ,
                    DROVAN_REPORT_ENDPOINT=f"http://127.0.0.1:{port}/faultpost/submit",
                    SUBMIT_STATE_DIR=windows_path(state))
-        done = subprocess.run([loader_for(exe), exe, f"--gtest_filter={name}"], env=env, timeout=360,
-                              stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        done = run_windows_program([exe, f"--gtest_filter={name}"], env, 360)
         print(done.stdout, end="")
         return done.returncode == 0
     finally:

@@ -34,3 +34,20 @@ def loader_for(exe):
 def windows_path(path):
     """A Linux path as Wine's Z: drive shows it."""
     return "Z:" + path.replace("/", "\\")
+
+
+def run_windows_program(args, env, timeout):
+    """Runs args[0] under its loader and returns the finished process.
+
+    A run that printed nothing at all never reached the program's main:
+    under load the loader can fail before it starts anything. Such a run is
+    made once more; a run that printed something is never repeated.
+    """
+    import subprocess
+    command = [loader_for(args[0])] + list(args)
+    for _ in range(2):
+        done = subprocess.run(command, env=env, timeout=timeout, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, errors="replace")
+        if done.stdout or done.stderr:
+            break
+    return done
