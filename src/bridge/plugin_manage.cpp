@@ -88,10 +88,7 @@ bool PluginManage::load(const std::wstring& path) {
     return false;
   }
   loaded_ = true;
-  {
-    std::lock_guard<std::mutex> hold(worker_call_lock_);
-    worker_calls_allowed_ = true;
-  }
+  worker_calls_allowed_ = true;  // after the table: a worker that sees it sees the table
 
   const HWND sink = sink_.create(
       [this](int32_t item_id, uint32_t code) { on_plugin_event(item_id, code); });
@@ -124,13 +121,14 @@ void PluginManage::stop() {
 void PluginManage::withdraw_from_workers() {
   // A worker in slot 39 may wait for this thread's windows (a plug-in may
   // send its events), so the wait lets messages sent to it through.
-  std::unique_lock<std::mutex> hold(worker_call_lock_, std::defer_lock);
-  while (!hold.try_lock()) {
+  // Both sides are sequentially consistent: either a worker sees the ban,
+  // or this thread sees its call in flight and waits for it.
+  worker_calls_allowed_ = false;
+  while (worker_calls_in_flight_ != 0) {
     MSG message;
     ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     ::Sleep(1);
   }
-  worker_calls_allowed_ = false;
 }
 
 void PluginManage::show(bool shown) {
@@ -190,8 +188,9 @@ void PluginManage::close_if_idle() {
 }
 
 void PluginManage::call_slot_39() {
-  std::lock_guard<std::mutex> hold(worker_call_lock_);
+  ++worker_calls_in_flight_;
   if (worker_calls_allowed_ && table_ != nullptr && table_->method_8 != nullptr) table_->method_8();
+  --worker_calls_in_flight_;
 }
 
 }  // namespace Core_Drovan

@@ -10,10 +10,10 @@
 #include <windows.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -120,10 +120,11 @@ class PluginManage {
   CDialogPluginMessageSink sink_;
   std::vector<std::function<void()>> retry_list_;
   Core_Common::timer_t* retry_timer_ = nullptr;
-  // Held by call_slot_39 while it runs and by unload while it withdraws the
-  // library from worker threads.
-  std::mutex worker_call_lock_;
-  bool worker_calls_allowed_ = false;
+  // Worker threads call slot 39 only while allowed; withdrawing forbids new
+  // calls and then waits for the ones in flight. Counting instead of
+  // locking: a worker calling in a loop would win a lock every time.
+  std::atomic<bool> worker_calls_allowed_{false};
+  std::atomic<int> worker_calls_in_flight_{0};
 };
 
 }  // namespace Core_Drovan

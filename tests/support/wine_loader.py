@@ -39,15 +39,29 @@ def windows_path(path):
 def run_windows_program(args, env, timeout):
     """Runs args[0] under its loader and returns the finished process.
 
+    Its output goes to files, not pipes: a program it started would hold a
+    pipe open after it ended, and the wait would last as long as that one.
     A run that printed nothing at all never reached the program's main:
     under load the loader can fail before it starts anything. Such a run is
     made once more; a run that printed something is never repeated.
     """
     import subprocess
+    import tempfile
     command = [loader_for(args[0])] + list(args)
     for _ in range(2):
-        done = subprocess.run(command, env=env, timeout=timeout, stdin=subprocess.DEVNULL,
-                              capture_output=True, text=True, errors="replace")
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            try:
+                done = subprocess.run(command, env=env, timeout=timeout, stdin=subprocess.DEVNULL, stdout=out,
+                                      stderr=err)
+            except subprocess.TimeoutExpired:
+                # Killed; what it printed tells where it stopped.
+                done = subprocess.CompletedProcess(command, -9)
+            out.seek(0)
+            err.seek(0)
+            done.stdout = out.read().decode("utf-8", "replace")
+            done.stderr = err.read().decode("utf-8", "replace")
+            if done.returncode == -9:
+                done.stderr += f"\n{args[0]} did not end within {timeout} s and was killed\n"
         if done.stdout or done.stderr:
             break
     return done
