@@ -6,14 +6,17 @@
 Runs everything in a Wine prefix and an Xvfb display of its own, in
 build/demo/, and ends every process it started.
 """
+import io
 import json
 import os
+import secrets
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -52,7 +55,8 @@ class Demo:
 
     # --- processes ----------------------------------------------------------
     def start(self, command, **kwargs):
-        process = subprocess.Popen(command, env=self.env, stdin=subprocess.DEVNULL, **kwargs)
+        kwargs.setdefault("env", self.env)
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, **kwargs)
         self.processes.append(process)
         return process
 
@@ -116,18 +120,27 @@ class Demo:
         subprocess.run([self.loader, "wineboot"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
 
-        self.state = os.path.join(self.work, "server")
-        os.makedirs(self.state)
-        with open(os.path.join(self.state, "config.json"), "w") as f:
-            json.dump({"version": "current", "report": "ok"}, f)
-        self.start([sys.executable, os.path.join(ROOT, "tools", "report_server.py"), self.state,
-                    "--lifetime", "600"], stdout=subprocess.DEVNULL)
-        port_file = os.path.join(self.state, "port")
-        self.wait_for(lambda: os.path.exists(port_file), 10)
+        # The report inbox, on Debian's own Python, which sees its packages.
+        inbox = os.path.join(self.work, "inbox")
+        os.makedirs(inbox)
+        with open(os.path.join(inbox, "inbox.ini"), "w") as f:
+            f.write("[service]\nlisten = 127.0.0.1:0\ndata_dir = data\n"
+                    "update_page = https://example.com/drovan/?app={app_id}&lang={lang}\n\n"
+                    "[application plugin_Drovan.exe]\ncurrent_version = dr20100201\n")
+        self.token = secrets.token_urlsafe(18)
+        port_file = os.path.join(inbox, "port")
+        with open(os.path.join(inbox, "service.log"), "w") as log:
+            self.start(["/usr/bin/python3", "-m", "report_inbox", "--config", os.path.join(inbox, "inbox.ini"),
+                        "--port-file", port_file],
+                       env=dict(self.env, PYTHONPATH=os.path.join(ROOT, "inbox"), REPORT_INBOX_TOKEN=self.token),
+                       stdout=log, stderr=log)
+        if not self.wait_for(lambda: os.path.exists(port_file), 20):
+            return self.step(False, "the report inbox did not start; see build/demo/inbox/service.log")
         port = open(port_file).read().strip()
-        self.env["DROVAN_REPORT_ENDPOINT"] = f"http://127.0.0.1:{port}/faultpost/submit"
-        self.env["DROVAN_REPORT_SITE"] = f"http://127.0.0.1:{port}"
-        return self.step(True, f"report server listening on 127.0.0.1:{port}, files in build/demo/")
+        self.inbox = f"http://127.0.0.1:{port}"
+        self.env["DROVAN_REPORT_ENDPOINT"] = f"{self.inbox}/faultpost/submit"
+        self.env["DROVAN_REPORT_SITE"] = self.inbox
+        return self.step(True, f"report inbox listening on {self.inbox} (SQLite in build/demo/inbox/data)")
 
     def client_session(self):
         script = os.path.join(self.work, "client.script")
@@ -185,27 +198,52 @@ class Demo:
         shot = os.path.join(self.work, "report_dialog.bmp")
         found = self.wine(os.path.join(self.bin, "window_shot.exe"), APP_ARGUMENT, windows_path(shot), "20000")
         self.step(found.returncode == 0, "the host started Faultpost.exe; its report dialog counts down to sending")
-        reports = os.path.join(self.state, "reports")
-
-        def stored():
-            if not os.path.isdir(reports):
-                return []
-            return [d for d in sorted(os.listdir(reports)) if os.path.exists(os.path.join(reports, d, "archive"))]
-
-        arrived = self.wait_for(lambda: bool(stored()), 40)
-        if self.step(arrived, "the dialog sent the report; the server stored it"):
-            folder = os.path.join(reports, stored()[0])
-            fields = json.load(open(os.path.join(folder, "fields.json")))
-            for key, value in sorted(fields.items()):
-                self.say(f"{key}: {value}")
-            with zipfile.ZipFile(os.path.join(folder, "archive")) as archive:
+        arrived = self.wait_for(lambda: bool(self.inbox_reports()), 40)
+        if self.step(arrived, "the dialog sent the report; the inbox stored it and answered STATUS_REPORT_OK"):
+            signature, report = self.inbox_reports()[0]
+            self.say(f"filed under {signature['application']} {signature['version']}: "
+                     f"{signature['exception_code']} in {signature['module']}+{signature['module_offset']}")
+            for key in ("app_ver", "install_id", "file_name", "archive_size", "archive_sha256"):
+                self.say(f"{key}: {report[key]}")
+            self.say("crash log: " + report["crash_log"].splitlines()[1].strip() if report["crash_log"] else
+                     "crash log: (unreadable) " + report["problems"])
+            download = urllib.request.Request(f"{self.inbox}/inbox/reports/{report['id']}/archive",
+                                              headers={"Authorization": "Bearer " + self.token})
+            with urllib.request.urlopen(download, timeout=10) as answer:
+                stored = answer.read()
+            with zipfile.ZipFile(io.BytesIO(stored)) as archive:
                 for entry in archive.infolist():
                     self.say(f"archive entry {entry.filename}: {entry.file_size} bytes"
                              f" ({entry.compress_size} packed)")
                 bad = archive.testzip()
-            self.step(bad is None, "the archive reads back intact")
+            same = stored == open(os.path.join(self.work, "CRASH.ZIP"), "rb").read()
+            self.step(bad is None and same and signature["module"] == "plugin_Drovan.dll",
+                      "the inbox filed it under the plug-in's fault; its archive downloads byte for byte")
+            self.inbox_screenshot()
         self.wine(os.path.join(self.bin, "window_shot.exe"), APP_ARGUMENT,
                   windows_path(os.path.join(self.work, "report_result.bmp")), "5000")
+
+    def inbox_reports(self):
+        """(signature, report) pairs the inbox lists, newest signature first."""
+        def get(path):
+            request = urllib.request.Request(self.inbox + path, headers={"Authorization": "Bearer " + self.token})
+            with urllib.request.urlopen(request, timeout=10) as answer:
+                return json.load(answer)
+        found = []
+        for signature in get("/inbox/api/signatures")["signatures"]:
+            found += [(signature, r) for r in get(f"/inbox/api/signatures/{signature['id']}")["reports"]]
+        return found
+
+    def inbox_screenshot(self):
+        if not os.path.exists("/usr/bin/chromium"):
+            return
+        shot = os.path.join(self.work, "inbox.png")
+        subprocess.run(["/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                        "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                        f"--user-data-dir={os.path.join(self.work, 'chromium')}", "--window-size=1100,800",
+                        f"--screenshot={shot}", f"{self.inbox}/inbox/?token={self.token}"],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        self.say(f"the inbox: {self.inbox}/inbox/ (token {self.token}), screenshot build/demo/inbox.png")
 
     def restart(self):
         calls = os.path.join(self.work, "plugin_Drovan.calls")

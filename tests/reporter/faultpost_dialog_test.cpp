@@ -170,11 +170,17 @@ class FaultpostDialogTest : public ::testing::Test {
     fs::create_directories(dir_);
     fs::copy_file(fs::path(program_dir()) / "Faultpost.exe", dir_ / "Faultpost.exe");
     fs::copy_file(fs::path(program_dir()) / "faultpost_stand_in.exe", dir_ / "plugin_Drovan.exe");
-    std::ofstream(dir_ / "CRASH.DMP", std::ios::binary) << std::string(5000, 'd');
     std::ofstream(dir_ / "CRASHLOG.DAT", std::ios::binary);
-    std::ofstream(dir_ / "CRASHLOG.TXT", std::ios::binary)
-        << "\xFF\xFE" << utf16le(L"plugin_Drovan caused an Access Violation (0xc0000005) \r\n"
-                                 L"Program name: Drovan Plugin\r\ncrash info: \r\n");
+    if (const char* sample = std::getenv("REPORT_SAMPLE_DIR")) {
+      // A crash of a known signature, for a server that files reports.
+      fs::copy_file(fs::path(sample) / "CRASH.DMP", dir_ / "CRASH.DMP");
+      fs::copy_file(fs::path(sample) / "CRASHLOG.TXT", dir_ / "CRASHLOG.TXT");
+    } else {
+      std::ofstream(dir_ / "CRASH.DMP", std::ios::binary) << std::string(5000, 'd');
+      std::ofstream(dir_ / "CRASHLOG.TXT", std::ios::binary)
+          << "\xFF\xFE" << utf16le(L"plugin_Drovan caused an Access Violation (0xc0000005) \r\n"
+                                   L"Program name: Drovan Plugin\r\ncrash info: \r\n");
+    }
     std::ofstream(dir_ / "Orbwell.xml", std::ios::binary)
         << "<Config><ClientInstallID>" << kInstallId << "</ClientInstallID></Config>";
     set_server("current", "ok");
@@ -191,6 +197,7 @@ class FaultpostDialogTest : public ::testing::Test {
   }
 
   size_t requests() const {
+    if (state_dir().empty()) return 0;
     const fs::path requests = state_dir() / "requests";
     if (!fs::exists(requests)) return 0;
     return static_cast<size_t>(std::distance(fs::directory_iterator(requests), fs::directory_iterator()));
@@ -250,14 +257,17 @@ TEST_F(FaultpostDialogTest, TheCountdownSendsOnTheEleventhTickAndTheReportArrive
   EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dialog, IDOK)));
   screenshot(dialog, "report_result");
 
-  const fs::path report = state_dir() / "reports" / "0002";
-  ASSERT_TRUE(fs::exists(report / "archive"));
-  EXPECT_EQ(read_file(report / "archive"), read_file(dir_ / "CRASH.ZIP"));
-  const std::wstring fields = widen(read_file(report / "fields.json"));
-  EXPECT_NE(fields.find(L"dr20100201plugin_Drovan.exe"), std::wstring::npos) << fields;
-  EXPECT_NE(fields.find(pick(L"It broke while adding a caf\x00E9 link", L"添加链接时崩溃了")), std::wstring::npos)
-      << fields;
-  EXPECT_NE(fields.find(widen(kInstallId)), std::wstring::npos) << fields;
+  // What the loopback server stored; a real inbox is checked by its runner.
+  if (!state_dir().empty()) {
+    const fs::path report = state_dir() / "reports" / "0002";
+    ASSERT_TRUE(fs::exists(report / "archive"));
+    EXPECT_EQ(read_file(report / "archive"), read_file(dir_ / "CRASH.ZIP"));
+    const std::wstring fields = widen(read_file(report / "fields.json"));
+    EXPECT_NE(fields.find(L"dr20100201plugin_Drovan.exe"), std::wstring::npos) << fields;
+    EXPECT_NE(fields.find(pick(L"It broke while adding a caf\x00E9 link", L"添加链接时崩溃了")), std::wstring::npos)
+        << fields;
+    EXPECT_NE(fields.find(widen(kInstallId)), std::wstring::npos) << fields;
+  }
 
   // The exit countdown closes the dialog and restarts the host once.
   EXPECT_TRUE(within(3000, [&] { return item_text(dialog, IDCANCEL) == pick(L"Exit (4)", L"退出 (4)"); }));
@@ -306,7 +316,7 @@ TEST_F(FaultpostDialogTest, AnOutOfDateVersionOpensTheUpdatePromptAndEndsWithout
   screenshot(prompt, "update_prompt");
   EXPECT_EQ(reporter->wait(15000), 0u);
   EXPECT_FALSE(host_restarted());
-  EXPECT_FALSE(fs::exists(state_dir() / "reports" / "0002"));
+  EXPECT_FALSE(!state_dir().empty() && fs::exists(state_dir() / "reports" / "0002"));
 }
 
 TEST_F(FaultpostDialogTest, AFailedRequestShowsConnectFail) {

@@ -1,0 +1,244 @@
+#!/usr/bin/env python3
+"""How fast the report inbox takes in a burst of large reports, and whether
+it keeps every one of them whole.
+
+    /usr/bin/python3 bench/inbox_bench.py [--uploads 50] [--size-mb 5]
+
+For each storage (SQLite, then a private PostgreSQL cluster) a real service
+is started and the same distinct archives are posted at once, one
+connection each, all released together. Printed: the batch's wall time and
+throughput, and the median and p99 time from release to answer.
+
+Beside each row is a plain copy of the same bytes: every archive written to
+its own file, fsync'ed, by as many threads at once, in the same folder. The
+inbox cannot keep a report faster than the disk keeps its bytes, so that
+copy is the floor; the distance to it is what HTTP, form parsing, hashing,
+filing and the database cost. Figures are only printed: this machine's
+disk and load decide them, so they are not judged here.
+
+The run fails only if a report is refused, missing, duplicated, or listed
+or served with other bytes than were sent.
+"""
+import argparse
+import collections
+import hashlib
+import math
+import os
+import random
+import shutil
+import statistics
+import sys
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "inbox"))
+import archives  # noqa: E402
+import inbox_service  # noqa: E402
+from inbox_service import InboxService, PrivatePostgres, report_form, temporary_folder  # noqa: E402
+
+MB = 1 << 20
+DOWNLOADED = 3
+MAX_LISTED = 1000  # the inbox lists no more reports of a signature, so more could not be checked
+SUBMIT = "/faultpost/submit"
+FORM_HEADERS = {"Content-Type": "multipart/form-data; boundary=" + inbox_service.BOUNDARY, "Accept": "*/*"}
+BASELINE = ("copy MB/s: the same archives written to files in the same folder by as many threads at once, "
+            "each fsync'ed (the disk's own floor)")
+
+
+class Upload:
+    """One archive and the form that carries it, built before any clock
+    runs so the timings hold no zipping or hashing on our side."""
+
+    def __init__(self, index, archive):
+        self.index = index
+        self.archive = archive
+        self.sha256 = hashlib.sha256(archive).hexdigest()
+        self.body = report_form(archive, user_msg=f"inbox benchmark, upload {index}")
+        self.status = None
+        self.answer = b""
+        self.seconds = None
+
+
+def build_archives(count, size_mb, seed=20100201):
+    """Good reports whose dumps end in random padding: random bytes do not
+    deflate, so the archive is as large as asked, and every one differs."""
+    rng = random.Random(seed)
+    padding = max(0, int(size_mb * MB) - len(archives.minidump()))
+    return [archives.archive([("CRASH.DMP", archives.minidump() + rng.randbytes(padding)),
+                              ("CRASHLOG.DAT", b""), ("CRASHLOG.TXT", archives.crash_log())])
+            for _ in range(count)]
+
+
+def all_at_once(count, work):
+    """Runs work(i) in `count` threads released together; returns the wall
+    seconds from release until the last one is done."""
+    released = []
+    barrier = threading.Barrier(count, action=lambda: released.append(time.perf_counter()))
+
+    def run(i):
+        barrier.wait()
+        work(i)
+
+    threads = [threading.Thread(target=run, args=(i,)) for i in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    return time.perf_counter() - released[0]
+
+
+def copy_baseline(folder, blobs):
+    """Wall seconds to keep the bytes on disk with nothing else around it."""
+    os.makedirs(folder)
+
+    def write(i):
+        with open(os.path.join(folder, f"{i}.zip"), "wb") as f:
+            f.write(blobs[i])
+            f.flush()
+            os.fsync(f.fileno())
+
+    try:
+        return all_at_once(len(blobs), write)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def upload_batch(inbox, uploads):
+    def send(i):
+        upload = uploads[i]
+        start = time.perf_counter()
+        try:
+            upload.status, upload.answer = inbox.request(
+                "POST", f"{SUBMIT}?install_id=bench{i:04d}", upload.body, FORM_HEADERS, timeout=120)
+        except OSError as error:  # a refused or dropped connection is a result to report, not a crash
+            upload.status, upload.answer = None, repr(error).encode()
+        upload.seconds = time.perf_counter() - start
+
+    return all_at_once(len(uploads), send)
+
+
+def listed_reports(inbox):
+    """Every report the inbox lists, found by walking its signatures; and
+    the problems met on the way."""
+    problems, reports = [], []
+    overview = inbox.api("/inbox/api/signatures")
+    if not isinstance(overview, dict):
+        return reports, [f"/inbox/api/signatures answered {overview[0]}"]
+    for signature in overview["signatures"]:
+        view = inbox.api(f"/inbox/api/signatures/{signature['id']}")
+        if not isinstance(view, dict):
+            problems.append(f"signature {signature['id']} answered {view[0]}")
+            continue
+        if signature["report_count"] != len(view["reports"]):
+            # A count that disagrees with the rows is a lost update under concurrency.
+            problems.append(f"signature {signature['id']} counts {signature['report_count']} reports "
+                            f"but lists {len(view['reports'])}")
+        reports.extend(view["reports"])
+    return reports, problems
+
+
+def check_answers(uploads):
+    return [f"upload {u.index} was answered {u.status}: {u.answer[:200]!r}" for u in uploads
+            if u.status != 200 or b"STATUS_REPORT_OK" not in u.answer]
+
+
+def check_listing(uploads, reports):
+    sent = collections.Counter((u.sha256, len(u.archive)) for u in uploads)
+    listed = collections.Counter((r["archive_sha256"], r["archive_size"]) for r in reports)
+    problems = [f"archive {sha[:12]}… ({size} bytes) was sent once but listed {listed[(sha, size)]} times"
+                for (sha, size) in sent if listed[(sha, size)] != 1]
+    problems += [f"report lists archive {sha[:12]}… ({size} bytes), which was never sent"
+                 for (sha, size) in listed if (sha, size) not in sent]
+    return problems
+
+
+def check_downloads(inbox, uploads, reports):
+    """A listing can be right while the file behind it is not: fetch a few."""
+    by_digest = {u.sha256: u.archive for u in uploads}
+    problems = []
+    for report in [r for r in reports if r["archive_sha256"] in by_digest][:DOWNLOADED]:
+        status, data = inbox.request("GET", f"/inbox/reports/{report['id']}/archive",
+                                     headers={"Authorization": "Bearer " + inbox_service.TOKEN})
+        if status != 200:
+            problems.append(f"report {report['id']}'s archive was answered {status}")
+        elif data != by_digest[report["archive_sha256"]]:
+            problems.append(f"report {report['id']}'s archive came back as {len(data)} bytes other than those sent")
+    return problems
+
+
+def integrity_problems(inbox, uploads):
+    problems = check_answers(uploads)
+    reports, walk_problems = listed_reports(inbox)
+    return problems + walk_problems + check_listing(uploads, reports) + check_downloads(inbox, uploads, reports)
+
+
+def p99(values):
+    """Nearest rank, so with few uploads it is the slowest one, not a blend."""
+    ordered = sorted(values)
+    return ordered[max(0, math.ceil(0.99 * len(ordered)) - 1)]
+
+
+def measure(storage, blobs):
+    """One storage's row of figures, and what was wrong."""
+    folder = temporary_folder(f"inbox_bench_{storage.lower()}_")
+    try:
+        copy_seconds = copy_baseline(os.path.join(folder, "copy"), blobs)
+        uploads = [Upload(i, blob) for i, blob in enumerate(blobs)]
+        if storage == "PostgreSQL":
+            with PrivatePostgres(os.path.join(folder, "postgres")) as database:
+                return run_service(storage, folder, database.address(), uploads, copy_seconds)
+        return run_service(storage, folder, "", uploads, copy_seconds)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def run_service(storage, folder, database, uploads, copy_seconds):
+    with InboxService(os.path.join(folder, "service"), database=database) as inbox:
+        wall = upload_batch(inbox, uploads)
+        problems = integrity_problems(inbox, uploads)
+        if problems:
+            problems.append("the service's log ends:\n" + "\n".join(inbox.log().splitlines()[-20:]))
+    megabytes = sum(len(u.archive) for u in uploads) / MB
+    latencies = [u.seconds * 1000 for u in uploads]
+    row = (storage, len(uploads), megabytes, wall, megabytes / wall, statistics.median(latencies),
+           p99(latencies), megabytes / copy_seconds)
+    return row, problems
+
+
+def print_table(rows):
+    print(f"{'storage':<11} {'uploads':>7} {'MB':>7} {'wall s':>7} {'MB/s':>7} {'median ms':>10} "
+          f"{'p99 ms':>8} {'copy MB/s':>10}")
+    for storage, count, megabytes, wall, rate, median, slowest, copy_rate in rows:
+        print(f"{storage:<11} {count:>7} {megabytes:>7.1f} {wall:>7.2f} {rate:>7.1f} {median:>10.0f} "
+              f"{slowest:>8.0f} {copy_rate:>10.1f}")
+    print(BASELINE)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--uploads", type=int, default=50)
+    parser.add_argument("--size-mb", type=float, default=5)
+    args = parser.parse_args()
+    if args.uploads < 1 or args.size_mb <= 0:
+        parser.error("--uploads and --size-mb must be greater than 0")
+    if args.uploads > MAX_LISTED:
+        parser.error(f"--uploads may be at most {MAX_LISTED}: the inbox lists no more reports of one signature")
+
+    blobs = build_archives(args.uploads, args.size_mb)
+    rows, failed = [], False
+    for storage in ("SQLite", "PostgreSQL"):
+        row, problems = measure(storage, blobs)
+        rows.append(row)
+        for problem in problems:
+            print(f"{storage}: {problem}", file=sys.stderr)
+        failed = failed or bool(problems)
+    print_table(rows)
+    if failed:
+        print("FAILED: the inbox lost, refused or altered reports (see above)", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

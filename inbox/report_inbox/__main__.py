@@ -1,0 +1,91 @@
+"""Starts the report inbox.
+
+    python3 -m report_inbox --config inbox.ini [--listen HOST:PORT]
+                            [--data-dir DIR] [--database URL]
+                            [--token-file FILE] [--port-file FILE]
+
+The inbox token comes from --token-file or the environment variable
+REPORT_INBOX_TOKEN (never from the command line, which other users can
+read); without either, a fresh one is made and printed. With a listen port
+of 0 the system picks one, and --port-file receives it once the service
+accepts connections.
+"""
+import argparse
+import dataclasses
+import logging
+import os
+import secrets
+import signal
+import sys
+
+from . import server, settings as settings_file
+from .app import create_app
+from .archive_store import ArchiveStore
+from .storage import open_storage
+
+
+def _token(path):
+    if path:
+        with open(path, encoding="utf-8") as f:
+            token = f.read().strip()
+    else:
+        token = os.environ.get("REPORT_INBOX_TOKEN", "").strip()
+    if not token:
+        token = secrets.token_urlsafe(24)
+        print(f"inbox token (none was given): {token}", flush=True)
+    if len(token) < 16:
+        raise settings_file.SettingsError("the inbox token must have at least 16 characters")
+    return token
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="report_inbox", description="The crash reports' inbox.")
+    parser.add_argument("--config", required=True)
+    parser.add_argument("--listen")
+    parser.add_argument("--data-dir")
+    parser.add_argument("--database")
+    parser.add_argument("--token-file")
+    parser.add_argument("--port-file")
+    args = parser.parse_args(argv)
+    logging.basicConfig(level=logging.INFO, format="%(asctime)s %(name)s %(levelname)s %(message)s")
+    try:
+        settings = settings_file.load(args.config)
+        changes = {}
+        if args.listen:
+            changes["host"], changes["port"] = settings_file.parse_listen(args.listen)
+        if args.data_dir:
+            changes["data_dir"] = os.path.abspath(args.data_dir)
+        if args.database is not None:
+            changes["database"] = args.database
+        settings = dataclasses.replace(settings, **changes)
+        token = _token(args.token_file)
+        os.makedirs(settings.data_dir, exist_ok=True)
+        store = ArchiveStore(os.path.join(settings.data_dir, "archives"))
+        storage = open_storage(settings)
+    except (settings_file.SettingsError, OSError, ValueError) as error:
+        print(f"report_inbox: {error}", file=sys.stderr)
+        return 2
+    except Exception as error:  # the database driver's own errors
+        print(f"report_inbox: the database cannot be opened: {error}", file=sys.stderr)
+        return 2
+
+    http = server.create(create_app(settings, storage, store, token), settings)
+    port = http.effective_port
+    logging.getLogger("report_inbox").info("listening on %s:%s, storing in %s (%s)", settings.host, port,
+                                           settings.data_dir, "PostgreSQL" if settings.database else "SQLite")
+    if args.port_file:
+        with open(args.port_file + ".tmp", "w") as f:
+            f.write(str(port))
+        os.replace(args.port_file + ".tmp", args.port_file)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    try:
+        http.run()
+    except SystemExit:
+        pass
+    finally:
+        http.task_dispatcher.shutdown()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,34 @@
+"""The service as one WSGI application."""
+import secrets
+
+import flask
+
+from . import inbox_pages, submission
+
+
+def create_app(settings, storage, store, token):
+    app = flask.Flask(__name__)
+    app.config.update(
+        SECRET_KEY=secrets.token_bytes(32),
+        SESSION_COOKIE_HTTPONLY=True,
+        SESSION_COOKIE_SAMESITE="Strict",
+        SESSION_COOKIE_NAME="inbox_session",
+        MAX_CONTENT_LENGTH=settings.max_upload_bytes + (1 << 20),
+        JSON_SORT_KEYS=False,
+    )
+    app.register_blueprint(submission.create_blueprint(settings, storage, store))
+    app.register_blueprint(inbox_pages.create_blueprint(storage, store, token))
+
+    @app.get("/")
+    def home():
+        return flask.redirect(flask.url_for("inbox.signatures"))
+
+    @app.after_request
+    def guarded(response):
+        response.headers.setdefault("Content-Security-Policy", "default-src 'self'; img-src 'self'")
+        response.headers.setdefault("X-Content-Type-Options", "nosniff")
+        response.headers.setdefault("Referrer-Policy", "no-referrer")
+        response.headers.setdefault("X-Frame-Options", "DENY")
+        return response
+
+    return app

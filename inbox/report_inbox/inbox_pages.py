@@ -1,0 +1,99 @@
+"""The inbox: what came in, for whoever holds the token set when the
+service started. Reports carry users' own words, so every page, the
+archives and the JSON views refuse anyone else.
+
+A browser presents the token once (the sign-in form, or "?token=" on any
+page) and then carries a session cookie signed with a key that lives as
+long as the process; a script may send "Authorization: Bearer <token>".
+"""
+import hmac
+
+import flask
+
+from . import day_plot
+
+
+def create_blueprint(storage, store, token):
+    blueprint = flask.Blueprint("inbox", __name__, url_prefix="/inbox", template_folder="templates")
+    expected = token.encode("utf-8")
+
+    def holds_token(presented):
+        return presented is not None and hmac.compare_digest(presented.encode("utf-8"), expected)
+
+    @blueprint.before_request
+    def require_token():
+        request = flask.request
+        if flask.request.endpoint == "inbox.sign_in":
+            return None
+        if flask.session.get("inbox") is True:
+            return None
+        authorization = request.headers.get("Authorization", "")
+        if authorization.startswith("Bearer ") and holds_token(authorization[len("Bearer "):]):
+            return None
+        if holds_token(request.args.get("token")):
+            flask.session["inbox"] = True
+            # The token leaves the address bar and the history at once.
+            return flask.redirect(request.base_url)
+        if request.path.startswith("/inbox/api/"):
+            return flask.jsonify(error="the inbox token is required"), 401
+        return flask.render_template("sign_in.html", failed="token" in request.args), 401
+
+    @blueprint.after_request
+    def private(response):
+        response.headers["Cache-Control"] = "no-store"
+        return response
+
+    @blueprint.route("/sign-in", methods=["GET", "POST"])
+    def sign_in():
+        if flask.request.method == "POST" and holds_token(flask.request.form.get("token")):
+            flask.session["inbox"] = True
+            return flask.redirect(flask.url_for("inbox.signatures"))
+        failed = flask.request.method == "POST"
+        return flask.render_template("sign_in.html", failed=failed), 401 if failed else 200
+
+    @blueprint.post("/sign-out")
+    def sign_out():
+        flask.session.clear()
+        return flask.redirect(flask.url_for("inbox.sign_in"))
+
+    @blueprint.get("/")
+    def signatures():
+        return flask.render_template("signatures.html", signatures=storage.signatures(),
+                                     versions=storage.counts_per_version())
+
+    @blueprint.get("/reports-per-day.svg")
+    def reports_per_day():
+        days = [(row["day"], row["reports"]) for row in storage.reports_per_day()]
+        return flask.Response(day_plot.svg(days), mimetype="image/svg+xml")
+
+    @blueprint.get("/signatures/<int:signature_id>")
+    def signature(signature_id):
+        found = storage.signature(signature_id) or flask.abort(404)
+        return flask.render_template("signature.html", signature=found, reports=storage.reports_of(signature_id))
+
+    @blueprint.get("/reports/<int:report_id>")
+    def report(report_id):
+        found = storage.report(report_id) or flask.abort(404)
+        return flask.render_template("report.html", report=found,
+                                     signature=storage.signature(found["signature_id"]))
+
+    @blueprint.get("/reports/<int:report_id>/archive")
+    def archive(report_id):
+        found = storage.report(report_id) or flask.abort(404)
+        return flask.send_file(store.path(found["archive_sha256"]), mimetype="application/zip",
+                               as_attachment=True, download_name=f"report-{report_id}.zip")
+
+    @blueprint.get("/api/signatures")
+    def api_signatures():
+        return flask.jsonify(signatures=storage.signatures(), versions=storage.counts_per_version())
+
+    @blueprint.get("/api/signatures/<int:signature_id>")
+    def api_signature(signature_id):
+        found = storage.signature(signature_id) or flask.abort(404)
+        return flask.jsonify(signature=found, reports=storage.reports_of(signature_id))
+
+    @blueprint.get("/api/reports/<int:report_id>")
+    def api_report(report_id):
+        return flask.jsonify(report=storage.report(report_id) or flask.abort(404))
+
+    return blueprint

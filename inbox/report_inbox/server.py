@@ -1,0 +1,77 @@
+"""The HTTP server: waitress, with a deadline for receiving each request.
+
+Waitress reads requests in one I/O thread and hands only complete ones to
+its worker threads, so a client that sends slowly never holds a worker. It
+does hold a connection, though, for as long as it sends a byte now and
+then; this server answers such a client "408" once its request has taken
+longer than it may (the client timeout for the head, and the body at no
+less than MIN_BODY_RATE bytes a second) and closes the connection.
+"""
+import time
+
+from waitress.adjustments import Adjustments
+from waitress.channel import HTTPChannel
+from waitress.parser import HTTPRequestParser
+from waitress.server import TcpWSGIServer
+from waitress.task import ThreadedTaskDispatcher
+
+MIN_BODY_RATE = 16 << 10
+TIMED_OUT = (b"HTTP/1.0 408 Request Timeout\r\nConnection: close\r\nContent-Type: text/plain\r\n"
+             b"Content-Length: 41\r\n\r\nthe request was not received in time.\r\n\r\n")
+
+
+class _TimedParser(HTTPRequestParser):
+    def __init__(self, adj):
+        super().__init__(adj)
+        self.started = time.monotonic()
+
+
+class _DeadlineChannel(HTTPChannel):
+    parser_class = _TimedParser
+
+    def overdue(self, now, head_seconds):
+        request = self.request
+        if request is None or request.completed or self.requests or self.will_close:
+            return False
+        allowed = head_seconds + (request.content_length or 0) / MIN_BODY_RATE
+        return now - request.started > allowed
+
+    def refuse_overdue(self):
+        with self.requests_lock:
+            self.request = None
+            self.will_close = False
+        with self.outbuf_lock:
+            self.outbufs[-1].append(TIMED_OUT)
+            self.current_outbuf_count += len(TIMED_OUT)
+            self.total_outbufs_len += len(TIMED_OUT)
+        self.close_when_flushed = True
+        self.last_activity = time.time()  # not closed as idle before the answer is out
+
+
+class InboxServer(TcpWSGIServer):
+    channel_class = _DeadlineChannel
+
+    def maintenance(self, now):
+        moment = time.monotonic()
+        for channel in list(self.active_channels.values()):
+            if isinstance(channel, _DeadlineChannel) and channel.overdue(moment, self.adj.channel_timeout):
+                channel.refuse_overdue()
+        super().maintenance(now)
+
+
+def create(app, settings, host=None, port=None):
+    adjustments = Adjustments(
+        host=settings.host if host is None else host,
+        port=settings.port if port is None else port,
+        threads=settings.threads,
+        channel_timeout=settings.client_timeout,
+        cleanup_interval=1,
+        # The form's own lines come on top of the archive.
+        max_request_body_size=settings.max_upload_bytes + (1 << 20),
+        connection_limit=1000,
+        ident="report-inbox",
+        clear_untrusted_proxy_headers=True,
+    )
+    dispatcher = ThreadedTaskDispatcher()
+    dispatcher.set_thread_count(adjustments.threads)
+    return InboxServer(app, map={}, dispatcher=dispatcher, adj=adjustments, sockinfo=adjustments.listen[0])

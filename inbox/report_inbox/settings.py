@@ -1,0 +1,110 @@
+"""The service's settings file (INI).
+
+    [service]
+    listen = 127.0.0.1:8080
+    data_dir = /var/lib/report-inbox
+    # empty: SQLite in data_dir; or postgresql://user@host:port/dbname
+    database =
+    submit_path = /faultpost/submit
+    # where "/client/faultpost/" sends the reporter's update link;
+    # {app_id} and {lang} are filled in
+    update_page = https://example.com/download/?app={app_id}&lang={lang}
+    max_upload_mb = 64
+    max_unpacked_mb = 256
+    threads = 8
+    client_timeout = 30
+
+    [application plugin_Drovan.exe]
+    current_version = dr20100201
+    update_page = https://example.com/drovan/?lang={lang}
+
+Every key has a default, so a file with only an application section works.
+"""
+import configparser
+import dataclasses
+import os
+
+
+class SettingsError(ValueError):
+    pass
+
+
+@dataclasses.dataclass(frozen=True)
+class Application:
+    name: str              # the executable name ending the reporter's app id
+    current_version: str   # the prefix of the app id that is current
+    update_page: str = ""  # overrides the service's update page
+
+
+@dataclasses.dataclass(frozen=True)
+class Settings:
+    host: str = "127.0.0.1"
+    port: int = 8080
+    data_dir: str = "."
+    database: str = ""
+    submit_path: str = "/faultpost/submit"
+    update_page: str = ""
+    max_upload_bytes: int = 64 << 20
+    max_unpacked_bytes: int = 256 << 20
+    threads: int = 8
+    client_timeout: int = 30
+    applications: tuple = ()
+
+    def application(self, name):
+        for app in self.applications:
+            if app.name.lower() == name.lower():
+                return app
+        return None
+
+
+def _positive(section, key, default):
+    try:
+        value = section.getint(key, fallback=default)
+    except ValueError:
+        raise SettingsError(f"{key} must be a whole number") from None
+    if value <= 0:
+        raise SettingsError(f"{key} must be greater than 0")
+    return value
+
+
+def parse_listen(text):
+    host, sep, port = text.rpartition(":")
+    if not sep or not port.isdigit() or not 0 <= int(port) <= 65535:
+        raise SettingsError(f"listen must be HOST:PORT, not {text!r}")
+    return host.strip("[]") or "127.0.0.1", int(port)
+
+
+def load(path):
+    parser = configparser.ConfigParser(interpolation=None)
+    try:
+        with open(path, encoding="utf-8") as f:
+            parser.read_file(f)
+    except (OSError, UnicodeDecodeError, configparser.Error) as error:
+        raise SettingsError(f"{path}: {error}") from None
+    service = parser["service"] if parser.has_section("service") else parser[parser.default_section]
+    host, port = parse_listen(service.get("listen", "127.0.0.1:8080"))
+    submit_path = service.get("submit_path", "/faultpost/submit")
+    if not submit_path.startswith("/"):
+        raise SettingsError("submit_path must start with /")
+    applications = []
+    for name in parser.sections():
+        if not name.startswith("application "):
+            continue
+        section = parser[name]
+        app_name = name[len("application "):].strip()
+        if not app_name or "current_version" not in section:
+            raise SettingsError(f"[{name}] needs an executable name and current_version")
+        applications.append(Application(app_name, section["current_version"].strip(),
+                                        section.get("update_page", "").strip()))
+    data_dir = service.get("data_dir", ".")
+    return Settings(
+        host=host, port=port,
+        data_dir=os.path.join(os.path.dirname(os.path.abspath(path)), data_dir),
+        database=service.get("database", "").strip(),
+        submit_path=submit_path,
+        update_page=service.get("update_page", "").strip(),
+        max_upload_bytes=_positive(service, "max_upload_mb", 64) << 20,
+        max_unpacked_bytes=_positive(service, "max_unpacked_mb", 256) << 20,
+        threads=_positive(service, "threads", 8),
+        client_timeout=_positive(service, "client_timeout", 30),
+        applications=tuple(applications))

@@ -1,0 +1,49 @@
+"""The reports in one SQLite file: one connection per thread, write-ahead
+log so pages read while reports arrive, and a wait for the write lock
+instead of an error when uploads coincide."""
+import sqlite3
+
+from .storage import Storage
+
+BUSY_TIMEOUT_MS = 30000
+
+
+class SqliteStorage(Storage):
+    def __init__(self, path):
+        super().__init__()
+        self.path = path
+
+    def connection(self):
+        connection = getattr(self._local, "connection", None)
+        if connection is None:
+            connection = sqlite3.connect(self.path, timeout=BUSY_TIMEOUT_MS / 1000, isolation_level=None)
+            connection.execute("PRAGMA journal_mode = WAL")
+            connection.execute("PRAGMA synchronous = FULL")
+            connection.execute("PRAGMA foreign_keys = ON")
+            connection.execute(f"PRAGMA busy_timeout = {BUSY_TIMEOUT_MS}")
+            self._local.connection = _Autocommitting(connection)
+        return self._local.connection
+
+    def _begin(self, cursor):
+        # Taking the write lock first: a deferred transaction that meets a
+        # writer while upgrading fails instead of waiting.
+        cursor.execute("BEGIN IMMEDIATE")
+
+
+class _Autocommitting:
+    """An SQLite connection with the driver's transaction handling off,
+    offering commit and rollback that do nothing outside a transaction."""
+
+    def __init__(self, connection):
+        self._connection = connection
+
+    def cursor(self):
+        return self._connection.cursor()
+
+    def commit(self):
+        if self._connection.in_transaction:
+            self._connection.execute("COMMIT")
+
+    def rollback(self):
+        if self._connection.in_transaction:
+            self._connection.execute("ROLLBACK")

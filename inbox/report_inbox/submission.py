@@ -1,0 +1,144 @@
+"""The reporter's side of the service: the version request, the report
+upload and the update page.
+
+    GET  <submit_path>?request_app=<app id>      "STATUS_REQUEST_OK" or
+                                                 "STATUS_VERSION_OUT_OF_DATE"
+    POST <submit_path>[?install_id=<id>]         multipart form: "app_ver",
+                                                 "user_msg", file "Filename";
+                                                 "STATUS_REPORT_OK" once stored
+    GET  /client/faultpost/?app_id=..&l=..       redirect to the update page
+
+The reporter looks for those words anywhere in a 200 answer, so no other
+answer may contain them.
+"""
+import dataclasses
+import datetime
+import logging
+import re
+import tempfile
+import urllib.parse
+
+import flask
+from werkzeug.exceptions import RequestEntityTooLarge
+from werkzeug.formparser import FormDataParser
+
+from .app_identity import is_out_of_date, split_app_id
+from .archive_store import ArchiveTooLarge
+from .storage import NewReport
+from .triage import UNREADABLE_ARCHIVE, Signature, Triage, triage
+
+log = logging.getLogger("report_inbox")
+
+MAX_FIELD_BYTES = 1 << 20
+MAX_APP_ID = 200
+_INSTALL_ID = re.compile(r"[0-9A-Za-z_-]{0,64}\Z")
+
+
+def _page(keyword):
+    return flask.Response(f"<html>{keyword}</html>", 200, mimetype="text/html")
+
+
+def refuse(status, text):
+    return flask.Response(text + "\n", status, mimetype="text/plain")
+
+
+def _text(value):
+    """Text as both databases store it: PostgreSQL refuses NUL."""
+    return value.replace("\x00", "\ufffd")
+
+
+def create_blueprint(settings, storage, store):
+    blueprint = flask.Blueprint("submission", __name__)
+
+    @blueprint.get(settings.submit_path)
+    def version_request():
+        app_id = flask.request.args.get("request_app")
+        if app_id is None:
+            return refuse(400, "the version request names no application (?request_app=)")
+        if is_out_of_date(app_id[:MAX_APP_ID], settings):
+            return _page("STATUS_VERSION_OUT_OF_DATE")
+        return _page("STATUS_REQUEST_OK")
+
+    @blueprint.post(settings.submit_path)
+    def report():
+        request = flask.request
+        install_id = request.args.get("install_id", "")
+        if not _INSTALL_ID.match(install_id):
+            return refuse(400, "install_id must be at most 64 letters, digits, '-' or '_'")
+        if request.content_length is None:
+            return refuse(411, "the report needs a Content-Length")
+        if request.content_length > settings.max_upload_bytes + (1 << 20):
+            return refuse(413, f"the report is larger than {settings.max_upload_bytes} bytes")
+        if request.mimetype != "multipart/form-data" or "boundary" not in request.mimetype_params:
+            return refuse(415, "the report must be a multipart/form-data form with a boundary")
+
+        with tempfile.TemporaryDirectory(dir=store.root, prefix="form-") as spool:
+            try:
+                form, files = _parse_form(request, spool, settings)
+            except RequestEntityTooLarge:
+                return refuse(413, f"the report is larger than {settings.max_upload_bytes} bytes")
+            except ValueError as error:
+                return refuse(400, f"the form cannot be read ({error}); the upload is incomplete or malformed")
+            archive = files.get("Filename")
+            if archive is None or archive.filename is None:
+                return refuse(400, 'the form has no archive (a file part named "Filename")')
+            app_ver = form.get("app_ver")
+            if app_ver is None:
+                return refuse(400, 'the form has no "app_ver" field')
+            if len(app_ver) > MAX_APP_ID:
+                return refuse(400, f'"app_ver" is longer than {MAX_APP_ID} characters')
+            try:
+                digest, size = store.put(archive.stream, settings.max_upload_bytes)
+            except ArchiveTooLarge as error:
+                return refuse(413, str(error))
+
+        try:
+            filed = triage(store.path(digest), app_ver, settings)
+        except Exception as error:  # a report is never lost to a fault in reading it
+            log.exception("triage failed for archive %s", digest)
+            filed = Triage(Signature(app_ver, "", "", UNREADABLE_ARCHIVE, ""),
+                           problems=[f"the archive could not be read: {type(error).__name__}"])
+        received = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+        new_report = NewReport(
+            received_at=received, app_ver=_text(app_ver), install_id=install_id,
+            user_msg=_text(form.get("user_msg", "")),
+            file_name=_text(archive.filename.replace("\\", "/").rsplit("/", 1)[-1][:255]),
+            archive_sha256=digest, archive_size=size,
+            entries=_text("\n".join(filed.entries)), problems=_text("\n".join(filed.problems)),
+            crash_log=_text(filed.crash_log))
+        signature = Signature(*(_text(value) for value in dataclasses.astuple(filed.signature)))
+        try:
+            report_id = storage.add_report(signature, new_report)
+        except Exception:
+            log.exception("a report could not be stored")
+            return refuse(503, "the report could not be stored; please send it again later")
+        log.info("report %d stored: %s, %d bytes", report_id, digest, size)
+        return _page("STATUS_REPORT_OK")
+
+    @blueprint.get("/client/faultpost/")
+    def update_page():
+        app_id = flask.request.args.get("app_id", "")[:MAX_APP_ID]
+        language = flask.request.args.get("l", "us_en")
+        app = settings.application(split_app_id(app_id, settings).application)
+        template = (app.update_page if app and app.update_page else "") or settings.update_page
+        if not template:
+            return refuse(404, "no update page is configured")
+        target = template.replace("{app_id}", urllib.parse.quote(app_id, safe="")).replace(
+            "{lang}", "zh_cn" if language == "zh_cn" else "us_en")
+        return flask.redirect(target, 302)
+
+    return blueprint
+
+
+def _parse_form(request, spool, settings):
+    """The form's fields and files; a truncated or malformed body raises
+    ValueError instead of giving an empty form."""
+    def spool_file(total_content_length=None, content_type=None, filename=None, content_length=None):
+        return tempfile.TemporaryFile(dir=spool)
+
+    parser = FormDataParser(stream_factory=spool_file, max_form_memory_size=MAX_FIELD_BYTES,
+                            max_content_length=settings.max_upload_bytes + (1 << 20), silent=False,
+                            max_form_parts=16)
+    _, form, files = parser.parse(request.stream, request.mimetype, request.content_length,
+                                  request.mimetype_params)
+    return form, files

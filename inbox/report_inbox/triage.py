@@ -1,0 +1,93 @@
+"""Filing a report: what its archive says about the fault.
+
+A report's signature is the application, its version, the exception code,
+and the faulting module with the offset of the fault inside it. The log's
+first lines give the code and module; the dump's module list, when it can
+be read, turns the absolute address into the offset. A report whose
+archive or log cannot be read is still filed, under a signature that says
+what was wrong, and its problems are kept beside it.
+"""
+import dataclasses
+
+from . import crash_log, minidump
+from .app_identity import split_app_id
+from .zip_reader import Archive, BadArchive
+
+MAX_LOG_BYTES = 4 << 20
+UNREADABLE_ARCHIVE = "(archive unreadable)"
+UNREADABLE_LOG = "(crash log unreadable)"
+
+
+@dataclasses.dataclass(frozen=True)
+class Signature:
+    application: str
+    version: str
+    exception_code: str   # "0xc0000005", or "" when unknown
+    module: str
+    offset: str           # "0x2c86", or "" when unknown
+
+
+@dataclasses.dataclass
+class Triage:
+    signature: Signature
+    crash_log: str = ""
+    entries: list = dataclasses.field(default_factory=list)
+    problems: list = dataclasses.field(default_factory=list)
+
+
+def triage(archive_path, app_ver, settings):
+    identity = split_app_id(app_ver, settings)
+    result = Triage(Signature(identity.application, identity.version, "", UNREADABLE_ARCHIVE, ""))
+    try:
+        with Archive(archive_path) as archive:
+            result.entries = archive.names()
+            _read_fault(archive, result, identity, settings.max_unpacked_bytes)
+    except BadArchive as error:
+        result.problems.append(str(error))
+    return result
+
+
+def _read_fault(archive, result, identity, unpacked_limit):
+    log_info = archive.find("CRASHLOG.TXT")
+    if log_info is None:
+        result.problems.append("the archive holds no CRASHLOG.TXT")
+        result.signature = dataclasses.replace(result.signature, module=UNREADABLE_LOG)
+        return
+    try:
+        text = crash_log.decode(archive.read(log_info, min(MAX_LOG_BYTES, unpacked_limit)))
+    except (BadArchive, crash_log.NotACrashLog) as error:
+        result.problems.append(str(error))
+        result.signature = dataclasses.replace(result.signature, module=UNREADABLE_LOG)
+        return
+    result.crash_log = text
+    fault = crash_log.fault(text)
+    if fault is None:
+        result.problems.append("the crash log does not begin with the fault's description")
+        result.signature = dataclasses.replace(result.signature, module=UNREADABLE_LOG)
+        return
+    placed = _place(archive, result, unpacked_limit)
+    if placed is not None and placed.code == fault.code and placed.address == fault.address and placed.module:
+        module, offset = placed.module, placed.offset
+    else:
+        # Without the dump's module list only the absolute address is known.
+        module, offset = fault.module, fault.address
+    application = identity.application if identity.version else fault.application
+    result.signature = Signature(application, identity.version, f"0x{fault.code:08x}", module, f"0x{offset:x}")
+
+
+def _place(archive, result, unpacked_limit):
+    info = archive.find("CRASH.DMP")
+    if info is None:
+        result.problems.append("the archive holds no CRASH.DMP")
+        return None
+    if info.file_size > unpacked_limit:
+        result.problems.append(f"CRASH.DMP claims {info.file_size} bytes, more than the limit of {unpacked_limit}")
+        return None
+    try:
+        with archive.open(info) as dump:
+            return minidump.place_fault(dump, info.file_size)
+    except (BadArchive, minidump.BadMinidump) as error:
+        result.problems.append(f"CRASH.DMP: {error}")
+    except Exception as error:  # a damaged stream fails in many ways; none may stop the filing
+        result.problems.append(f"CRASH.DMP cannot be read: {type(error).__name__}: {error}")
+    return None

@@ -1,0 +1,152 @@
+"""The report inbox as tests and benchmarks run it: a real service process
+(Debian's /usr/bin/python3, which sees the distribution's packages) on a
+free loopback port, with its own settings, data folder and token, and
+optionally a private PostgreSQL cluster in a temporary folder.
+
+    with InboxService(tmp) as inbox:
+        inbox.upload(archive_bytes, app_ver="dr20100201plugin_Drovan.exe")
+        inbox.api("/inbox/api/signatures")
+"""
+import http.client
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PYTHON = "/usr/bin/python3"
+TOKEN = "inbox-test-token-0123456789"
+BOUNDARY = "--MULTI-PARTS-FORM-DATA-BOUNDARY"
+PG_BIN = "/usr/lib/postgresql/15/bin"
+
+
+def report_form(archive, app_ver="dr20100201plugin_Drovan.exe", user_msg="", filename="C:\\dir\\CRASH.ZIP"):
+    """The report body exactly as the reporter lays it out."""
+    def part(header, content):
+        return b"--" + BOUNDARY.encode() + b"\r\n" + header + b"\r\n\r\n" + content + b"\r\n"
+    return (part(b'Content-Disposition: form-data; name="app_ver"', app_ver.encode())
+            + part(b'Content-Disposition: form-data; name="user_msg"', user_msg.encode("utf-8"))
+            + part(b'Content-Disposition: form-data; name="Filename"; filename="' + filename.encode() + b'"',
+                   archive)
+            + b"--" + BOUNDARY.encode() + b"--\r\n")
+
+
+class PrivatePostgres:
+    """A PostgreSQL cluster of its own, in `folder`, on a free port."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.port = _free_port()
+        self.as_postgres = ["runuser", "-u", "postgres", "--"] if os.geteuid() == 0 else []
+
+    def __enter__(self):
+        os.makedirs(self.folder, exist_ok=True)
+        if self.as_postgres:
+            shutil.chown(self.folder, "postgres", "postgres")
+        data = os.path.join(self.folder, "data")
+        self._run([f"{PG_BIN}/initdb", "-D", data, "-A", "trust", "-U", "postgres", "--no-sync"])
+        self._run([f"{PG_BIN}/pg_ctl", "-D", data, "-l", os.path.join(self.folder, "log"), "-w", "-t", "60",
+                   "-o", f"-k {self.folder} -p {self.port} -c listen_addresses=127.0.0.1 -c fsync=off",
+                   "start"])
+        return self
+
+    def __exit__(self, *exc):
+        self._run([f"{PG_BIN}/pg_ctl", "-D", os.path.join(self.folder, "data"), "-m", "immediate", "-w",
+                   "stop"], check=False)
+
+    def address(self):
+        return f"postgresql://postgres@127.0.0.1:{self.port}/postgres"
+
+    def _run(self, command, check=True):
+        subprocess.run(self.as_postgres + command, check=check, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
+class InboxService:
+    def __init__(self, folder, database="", settings="", current_version="dr20100201"):
+        self.folder = folder
+        self.database = database
+        self.extra_settings = settings
+        self.current_version = current_version
+        self.process = None
+        self.port = None
+
+    def __enter__(self):
+        os.makedirs(self.folder, exist_ok=True)
+        config = os.path.join(self.folder, "inbox.ini")
+        with open(config, "w") as f:
+            f.write("[service]\nlisten = 127.0.0.1:0\ndata_dir = data\n"
+                    "update_page = https://updates.example.com/?app={app_id}&lang={lang}\n"
+                    f"{self.extra_settings}\n"
+                    f"[application plugin_Drovan.exe]\ncurrent_version = {self.current_version}\n")
+        port_file = os.path.join(self.folder, "port")
+        self.log_path = os.path.join(self.folder, "service.log")
+        env = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "inbox"), REPORT_INBOX_TOKEN=TOKEN)
+        with open(self.log_path, "w") as log:
+            self.process = subprocess.Popen(
+                [PYTHON, "-m", "report_inbox", "--config", config, "--database", self.database,
+                 "--port-file", port_file], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        end = time.time() + 30
+        while not os.path.exists(port_file):
+            if self.process.poll() is not None or time.time() > end:
+                self.__exit__()
+                raise RuntimeError("the inbox did not start:\n" + self.log())
+            time.sleep(0.05)
+        with open(port_file) as f:
+            self.port = int(f.read())
+        return self
+
+    def __exit__(self, *exc):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+    def log(self):
+        with open(self.log_path, errors="replace") as f:
+            return f.read()
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def request(self, method, path, body=None, headers=None, timeout=60):
+        """(status, body bytes) of one request."""
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
+        try:
+            connection.request(method, path, body=body, headers=headers or {})
+            response = connection.getresponse()
+            return response.status, response.read()
+        finally:
+            connection.close()
+
+    def upload(self, archive, query="?install_id=0123456789abcdef0123456789abcdef", **form):
+        body = report_form(archive, **form)
+        return self.request("POST", "/faultpost/submit" + query, body,
+                            {"Content-Type": "multipart/form-data; boundary=" + BOUNDARY, "Accept": "*/*"})
+
+    def api(self, path, token=TOKEN):
+        """The JSON of an inbox view, or (status, body) when refused."""
+        status, body = self.request("GET", path, headers={"Authorization": "Bearer " + token} if token else {})
+        return json.loads(body) if status == 200 else (status, body)
+
+
+def _free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def temporary_folder(prefix):
+    """A folder the postgres user may enter, for a private cluster."""
+    folder = tempfile.mkdtemp(prefix=prefix)
+    os.chmod(folder, 0o755)
+    return folder
+
+
+__all__ = ["InboxService", "PrivatePostgres", "report_form", "TOKEN", "temporary_folder"]

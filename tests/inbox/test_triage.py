@@ -1,0 +1,119 @@
+"""How a report is filed from its archive, the archive trusted in nothing."""
+import os
+import struct
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "inbox"))
+
+import archives  # noqa: E402
+from report_inbox.app_identity import is_out_of_date, split_app_id  # noqa: E402
+from report_inbox.settings import Application, Settings  # noqa: E402
+from report_inbox.triage import UNREADABLE_ARCHIVE, UNREADABLE_LOG, triage  # noqa: E402
+
+SETTINGS = Settings(applications=(Application("plugin_Drovan.exe", "dr20100201"),),
+                    max_unpacked_bytes=64 << 20)
+APP = "dr20100201plugin_Drovan.exe"
+
+
+class TriageTest(unittest.TestCase):
+    def file(self, data):
+        fd, path = tempfile.mkstemp(suffix=".zip")
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+        self.addCleanup(os.unlink, path)
+        return path
+
+    def test_the_dump_turns_the_address_into_an_offset_in_its_module(self):
+        filed = triage(self.file(archives.good()), APP, SETTINGS)
+        self.assertEqual((filed.signature.application, filed.signature.version, filed.signature.exception_code,
+                          filed.signature.module, filed.signature.offset),
+                         ("plugin_Drovan.exe", "dr20100201", "0xc0000005", "plugin_Drovan.dll", "0x2c86"))
+        self.assertEqual(filed.problems, [])
+        self.assertIn("crash info: a caf\u00e9 crash", filed.crash_log)
+        # The same fault with the module loaded elsewhere is the same signature.
+        moved = archives.BASE + 0x100000
+        elsewhere = archives.archive([
+            ("CRASH.DMP", archives.minidump(address=moved + archives.OFFSET,
+                                            modules=(("C:\\a\\plugin_Drovan.dll", moved, 0x20000),))),
+            ("CRASHLOG.TXT", archives.crash_log(address=moved + archives.OFFSET))])
+        self.assertEqual(triage(self.file(elsewhere), APP, SETTINGS).signature, filed.signature)
+
+    def test_without_a_usable_dump_the_log_names_module_and_address(self):
+        no_dump = archives.archive([("CRASHLOG.TXT", archives.crash_log())])
+        lying = bytearray(archives.minidump())
+        struct.pack_into("<I", lying, 12, 1 << 30)  # the stream directory far past the end
+        for data, problem in ((no_dump, "no CRASH.DMP"),
+                              (archives.archive([("CRASH.DMP", bytes(lying)),
+                                                 ("CRASHLOG.TXT", archives.crash_log())]), "beyond its end"),
+                              (archives.archive([("CRASH.DMP", b"MDMP"), ("CRASHLOG.TXT", archives.crash_log())]),
+                               "CRASH.DMP")):
+            filed = triage(self.file(data), APP, SETTINGS)
+            self.assertEqual(filed.signature.module, "plugin_Drovan.dll")
+            self.assertEqual(filed.signature.offset, hex(archives.BASE + archives.OFFSET))
+            self.assertIn(problem, " ".join(filed.problems))
+
+    def test_unreadable_archives_and_logs_are_filed_and_marked(self):
+        cases = {
+            b"not a zip at all": (UNREADABLE_ARCHIVE, "cannot be opened"),
+            archives.good()[:-30]: (UNREADABLE_ARCHIVE, "cannot be opened"),
+            archives.archive([("CRASH.DMP", archives.minidump())]): (UNREADABLE_LOG, "no CRASHLOG.TXT"),
+            archives.archive([("CRASHLOG.TXT", "plugin_Drovan caused an Access Violation".encode())]):
+                (UNREADABLE_LOG, "byte-order mark"),
+            archives.archive([("CRASHLOG.TXT", b"\xff\xfe\x00\xd8A\x00")]): (UNREADABLE_LOG, "not valid UTF-16LE"),
+            archives.archive([("CRASHLOG.TXT", b"\xff\xfeA")]): (UNREADABLE_LOG, "odd number"),
+            archives.archive([("CRASHLOG.TXT", b"\xff\xfe" + "no fault here".encode("utf-16-le"))]):
+                (UNREADABLE_LOG, "does not begin with the fault"),
+        }
+        for data, (module, problem) in cases.items():
+            with self.subTest(problem=problem):
+                filed = triage(self.file(data), APP, SETTINGS)
+                self.assertEqual(filed.signature.module, module)
+                self.assertEqual((filed.signature.application, filed.signature.version),
+                                 ("plugin_Drovan.exe", "dr20100201"))
+                self.assertIn(problem, " ".join(filed.problems))
+
+    def test_a_bomb_costs_no_more_than_the_limit(self):
+        begun = time.monotonic()
+        filed = triage(self.file(archives.bomb(1 << 30)), APP, SETTINGS)
+        self.assertEqual(filed.signature.module, UNREADABLE_LOG)
+        self.assertIn("inflates to more than", " ".join(filed.problems))
+        # Reading a gibibyte would take many seconds; the limit stops it early.
+        self.assertLess(time.monotonic() - begun, 10)
+
+    def test_names_inside_the_archive_are_never_paths(self):
+        folder = tempfile.mkdtemp()
+        self.addCleanup(lambda: os.rmdir(folder))
+        data = archives.archive([("../../x", b"escape"), ("/etc/evil", b"x"), ("CRASH.DMP", archives.minidump()),
+                                 ("CRASHLOG.TXT", archives.crash_log())])
+        cwd = os.getcwd()
+        os.chdir(folder)
+        try:
+            filed = triage(self.file(data), APP, SETTINGS)
+        finally:
+            os.chdir(cwd)
+        self.assertEqual(filed.signature.module, "plugin_Drovan.dll")
+        self.assertEqual(filed.entries[:2], ["../../x", "/etc/evil"])
+        self.assertEqual(os.listdir(folder), [])
+        self.assertFalse(os.path.exists(os.path.join(folder, "..", "..", "x")))
+
+
+class AppIdentityTest(unittest.TestCase):
+    def test_the_app_id_splits_into_version_and_application(self):
+        self.assertEqual(split_app_id(APP, SETTINGS).version, "dr20100201")
+        self.assertEqual(split_app_id("DR20200101PLUGIN_DROVAN.EXE", SETTINGS).application, "PLUGIN_DROVAN.EXE")
+        # Not configured: a version-like prefix is still split off.
+        self.assertEqual(split_app_id("dr20200101other.exe", SETTINGS).application, "other.exe")
+        self.assertEqual(split_app_id("weird", SETTINGS).application, "weird")
+
+    def test_only_a_configured_application_at_another_version_is_out_of_date(self):
+        self.assertFalse(is_out_of_date(APP, SETTINGS))
+        self.assertTrue(is_out_of_date("dr20090101plugin_Drovan.exe", SETTINGS))
+        self.assertFalse(is_out_of_date("dr20090101other.exe", SETTINGS))
+
+
+if __name__ == "__main__":
+    unittest.main()
