@@ -20,11 +20,12 @@ class AppIdentity:
 
 def split_app_id(app_id, settings):
     """The application and version an app id names. A configured
-    application is recognised by its name at the end; otherwise a version
-    prefix of letters and digits is split off when there is one."""
+    application is recognised by its name at the end, in any letter case,
+    and named as configured; otherwise a version prefix of letters and
+    digits is split off when there is one."""
     for app in settings.applications:
         if len(app_id) > len(app.name) and app_id.lower().endswith(app.name.lower()):
-            return AppIdentity(app_id[-len(app.name):], app_id[:-len(app.name)])
+            return AppIdentity(app.name, app_id[:-len(app.name)])
     version = _VERSION_PREFIX.match(app_id)
     if version and _EXECUTABLE.match(app_id[version.end():]):
         return AppIdentity(app_id[version.end():], version.group(1))
@@ -37,4 +38,4 @@ def is_out_of_date(app_id, settings):
     their reports are wanted all the same."""
     identity = split_app_id(app_id, settings)
     app = settings.application(identity.application)
-    return app is not None and identity.version != app.current_version
+    return app is not None and identity.version.lower() != app.current_version.lower()

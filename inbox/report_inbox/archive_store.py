@@ -8,9 +8,12 @@ one file.
 """
 import hashlib
 import os
+import shutil
 import tempfile
 
 CHUNK = 1 << 20
+# Folders in the store where uploads are read before they are stored.
+SPOOL_PREFIX = "form-"
 
 
 class ArchiveTooLarge(Exception):
@@ -19,9 +22,16 @@ class ArchiveTooLarge(Exception):
 
 class ArchiveStore:
     def __init__(self, root):
+        """Opens the store; what a stopped service left half-written
+        (archives being stored, forms being read) is removed."""
         self.root = os.path.abspath(root)
         self._incoming = os.path.join(self.root, "incoming")
         os.makedirs(self._incoming, exist_ok=True)
+        for name in os.listdir(self._incoming):
+            os.unlink(os.path.join(self._incoming, name))
+        for name in os.listdir(self.root):
+            if name.startswith(SPOOL_PREFIX):
+                shutil.rmtree(os.path.join(self.root, name), ignore_errors=True)
 
     def path(self, digest):
         if len(digest) != 64 or any(c not in "0123456789abcdef" for c in digest):
@@ -46,7 +56,9 @@ class ArchiveStore:
                 out.flush()
                 os.fsync(out.fileno())
             final = self.path(digest.hexdigest())
-            os.makedirs(os.path.dirname(final), exist_ok=True)
+            if not os.path.isdir(os.path.dirname(final)):
+                os.makedirs(os.path.dirname(final), exist_ok=True)
+                _sync_folder(self.root)
             os.replace(temporary, final)
             _sync_folder(os.path.dirname(final))
         except BaseException:

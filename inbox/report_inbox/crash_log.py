@@ -9,9 +9,10 @@ byte-order mark, its first lines naming the fault:
 import dataclasses
 import re
 
-_FAULT = re.compile(
-    r"\A(?P<application>[^\r\n]*?) caused (?P<description>[^\r\n]*?) \(0x(?P<code>[0-9a-fA-F]{8})\) \r\n"
-    r"in module (?P<module>[^\r\n]*?) at [0-9a-fA-F]{4}:(?P<address>[0-9a-fA-F]{8}(?:[0-9a-fA-F]{8})?)\.\r\n")
+# The two lines are looked at only up to this many characters: nothing
+# beyond them is needed, and no text of any length can make parsing slow.
+MAX_LINE = 1024
+_HEX = re.compile(r"[0-9a-fA-F]+\Z")
 
 
 class NotACrashLog(ValueError):
@@ -41,11 +42,19 @@ def decode(data):
 
 def fault(text):
     """The fault the log's first lines name, or None."""
-    match = _FAULT.match(text)
-    if not match:
+    first, _, rest = text[:2 * MAX_LINE + 4].partition(" \r\n")
+    second = rest.partition("\r\n")[0]
+    application, caused, described = first.partition(" caused ")
+    description, opening, code = described.rpartition(" (0x")
+    if not caused or not opening or len(code) != 9 or not code.endswith(")") or not _HEX.match(code[:8]):
         return None
-    return Fault(match["application"], match["description"], int(match["code"], 16), match["module"],
-                 int(match["address"], 16))
+    module_part, at, location = second.rpartition(" at ")
+    if not module_part.startswith("in module ") or not at or not location.endswith("."):
+        return None
+    selector, colon, address = location[:-1].partition(":")
+    if not colon or len(selector) != 4 or len(address) not in (8, 16) or not _HEX.match(selector + address):
+        return None
+    return Fault(application, description, int(code[:8], 16), module_part[len("in module "):], int(address, 16))
 
 
 def value(text, key):

@@ -4,8 +4,8 @@ Waitress reads requests in one I/O thread and hands only complete ones to
 its worker threads, so a client that sends slowly never holds a worker. It
 does hold a connection, though, for as long as it sends a byte now and
 then; this server answers such a client "408" once its request has taken
-longer than it may (the client timeout for the head, and the body at no
-less than MIN_BODY_RATE bytes a second) and closes the connection.
+longer than it may (the client timeout for the head, then the bytes at no
+less than MIN_BODY_RATE a second) and closes the connection.
 """
 import time
 
@@ -24,17 +24,26 @@ class _TimedParser(HTTPRequestParser):
     def __init__(self, adj):
         super().__init__(adj)
         self.started = time.monotonic()
+        self.bytes_received = 0
+
+    def received(self, data):
+        consumed = super().received(data)
+        self.bytes_received += consumed
+        return consumed
 
 
 class _DeadlineChannel(HTTPChannel):
     parser_class = _TimedParser
 
     def overdue(self, now, head_seconds):
+        """The head has had its time, and what came since is less than the
+        body's least rate: judged by bytes received, not by the length the
+        client announced, so a large Content-Length buys no time."""
         request = self.request
         if request is None or request.completed or self.requests or self.will_close:
             return False
-        allowed = head_seconds + (request.content_length or 0) / MIN_BODY_RATE
-        return now - request.started > allowed
+        late = now - request.started - head_seconds
+        return late > 0 and (not request.headers_finished or request.bytes_received < MIN_BODY_RATE * late)
 
     def refuse_overdue(self):
         with self.requests_lock:

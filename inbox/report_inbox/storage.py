@@ -62,6 +62,8 @@ SIGNATURE_COLUMNS = ("id, application, version, exception_code, module, module_o
                      "first_seen, last_seen")
 REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, user_msg, file_name, archive_sha256, "
                   "archive_size, entries, problems, crash_log")
+LISTED_REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, substr(user_msg, 1, 200) AS user_msg, "
+                         "file_name, archive_sha256, archive_size, substr(problems, 1, 500) AS problems")
 MAX_LISTED = 1000
 
 
@@ -145,7 +147,9 @@ class Storage:
         return rows[0] if rows else None
 
     def reports_of(self, signature_id):
-        return self._fetch(f"SELECT {REPORT_COLUMNS} FROM reports WHERE signature_id = ? "
+        """The listed columns only: a report's log and entries are read
+        when it is opened, not a thousand at a time."""
+        return self._fetch(f"SELECT {LISTED_REPORT_COLUMNS} FROM reports WHERE signature_id = ? "
                            f"ORDER BY id DESC LIMIT {MAX_LISTED}", signature_id)
 
     def report(self, report_id):

@@ -23,12 +23,15 @@ from werkzeug.exceptions import RequestEntityTooLarge
 from werkzeug.formparser import FormDataParser
 
 from .app_identity import is_out_of_date, split_app_id
-from .archive_store import ArchiveTooLarge
+from .archive_store import SPOOL_PREFIX, ArchiveTooLarge
 from .storage import NewReport
 from .triage import UNREADABLE_ARCHIVE, Signature, Triage, triage
 
 log = logging.getLogger("report_inbox")
 
+# The fields in memory. Werkzeug checks this against its whole read
+# buffer, file data included, so it must stay well above the parser's
+# 64 KiB reads or a plain upload is refused now and then.
 MAX_FIELD_BYTES = 1 << 20
 MAX_APP_ID = 200
 _INSTALL_ID = re.compile(r"[0-9A-Za-z_-]{0,64}\Z")
@@ -72,7 +75,7 @@ def create_blueprint(settings, storage, store):
         if request.mimetype != "multipart/form-data" or "boundary" not in request.mimetype_params:
             return refuse(415, "the report must be a multipart/form-data form with a boundary")
 
-        with tempfile.TemporaryDirectory(dir=store.root, prefix="form-") as spool:
+        with tempfile.TemporaryDirectory(dir=store.root, prefix=SPOOL_PREFIX) as spool:
             try:
                 form, files = _parse_form(request, spool, settings)
             except RequestEntityTooLarge:
@@ -96,7 +99,8 @@ def create_blueprint(settings, storage, store):
             filed = triage(store.path(digest), app_ver, settings)
         except Exception as error:  # a report is never lost to a fault in reading it
             log.exception("triage failed for archive %s", digest)
-            filed = Triage(Signature(app_ver, "", "", UNREADABLE_ARCHIVE, ""),
+            identity = split_app_id(app_ver, settings)
+            filed = Triage(Signature(identity.application, identity.version, "", UNREADABLE_ARCHIVE, ""),
                            problems=[f"the archive could not be read: {type(error).__name__}"])
         received = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
         new_report = NewReport(

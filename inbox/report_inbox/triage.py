@@ -18,6 +18,11 @@ UNREADABLE_ARCHIVE = "(archive unreadable)"
 UNREADABLE_LOG = "(crash log unreadable)"
 
 
+# Each part of a signature is a key column: bounded, so an index entry
+# always fits (PostgreSQL refuses one of more than about 2.7 KB).
+MAX_SIGNATURE_PART = 200
+
+
 @dataclasses.dataclass(frozen=True)
 class Signature:
     application: str
@@ -25,6 +30,10 @@ class Signature:
     exception_code: str   # "0xc0000005", or "" when unknown
     module: str
     offset: str           # "0x2c86", or "" when unknown
+
+    def __post_init__(self):
+        for field in dataclasses.fields(self):
+            object.__setattr__(self, field.name, getattr(self, field.name)[:MAX_SIGNATURE_PART])
 
 
 @dataclasses.dataclass

@@ -76,13 +76,28 @@ class TriageTest(unittest.TestCase):
                                  ("plugin_Drovan.exe", "dr20100201"))
                 self.assertIn(problem, " ".join(filed.problems))
 
-    def test_a_bomb_costs_no_more_than_the_limit(self):
-        begun = time.monotonic()
-        filed = triage(self.file(archives.bomb(1 << 30)), APP, SETTINGS)
+    def test_hostile_archives_cost_no_more_than_their_limits(self):
+        bomb = self.file(archives.bomb(1 << 30))
+        filed = triage(bomb, APP, SETTINGS)
         self.assertEqual(filed.signature.module, UNREADABLE_LOG)
         self.assertIn("inflates to more than", " ".join(filed.problems))
-        # Reading a gibibyte would take many seconds; the limit stops it early.
-        self.assertLess(time.monotonic() - begun, 10)
+        # A directory of countless entries is refused before it is read.
+        many = archives.archive([(f"entry{i}", b"") for i in range(30000)])
+        filed = triage(self.file(many), APP, SETTINGS)
+        self.assertEqual(filed.signature.module, UNREADABLE_ARCHIVE)
+        self.assertIn("too many entries", " ".join(filed.problems))
+        # A first line built to make a pattern backtrack is read at once.
+        hostile = b"\xff\xfe" + ("x caused " * 400_000).encode("utf-16-le")
+        begun = time.monotonic()
+        filed = triage(self.file(archives.archive([("CRASHLOG.TXT", hostile)])), APP, SETTINGS)
+        self.assertLess(time.monotonic() - begun, 5)
+        self.assertEqual(filed.signature.module, UNREADABLE_LOG)
+
+    def test_signature_parts_are_bounded(self):
+        long_module = "m" * 600 + ".dll"
+        data = archives.archive([("CRASHLOG.TXT", archives.crash_log(module=long_module))])
+        filed = triage(self.file(data), APP, SETTINGS)
+        self.assertEqual(filed.signature.module, long_module[:200])
 
     def test_names_inside_the_archive_are_never_paths(self):
         folder = tempfile.mkdtemp()
@@ -104,7 +119,8 @@ class TriageTest(unittest.TestCase):
 class AppIdentityTest(unittest.TestCase):
     def test_the_app_id_splits_into_version_and_application(self):
         self.assertEqual(split_app_id(APP, SETTINGS).version, "dr20100201")
-        self.assertEqual(split_app_id("DR20200101PLUGIN_DROVAN.EXE", SETTINGS).application, "PLUGIN_DROVAN.EXE")
+        self.assertEqual(split_app_id("DR20200101PLUGIN_DROVAN.EXE", SETTINGS).application, "plugin_Drovan.exe")
+        self.assertFalse(is_out_of_date("DR20100201PLUGIN_DROVAN.EXE", SETTINGS))
         # Not configured: a version-like prefix is still split off.
         self.assertEqual(split_app_id("dr20200101other.exe", SETTINGS).application, "other.exe")
         self.assertEqual(split_app_id("weird", SETTINGS).application, "weird")
