@@ -1,73 +1,87 @@
 """Uploaded archives on disk, named by the SHA-256 of their bytes.
 
-A file is written under a temporary name in the store's own folder, flushed
-to disk, and only then renamed to its hash, and the rename is flushed too
-before the report is listed: a name that exists always holds the whole
-archive, even after a power loss, and two uploads of the same bytes end as
-one file.
+An archive is received straight into a temporary file in the store's own
+folder, hashed as it is written; keeping it flushes it to disk, renames it
+to its hash and flushes the rename before the report is listed. A name
+that exists always holds the whole archive, even after a power loss, and
+two uploads of the same bytes end as one file.
 """
 import hashlib
 import os
-import shutil
 import tempfile
-
-CHUNK = 1 << 20
-# Folders in the store where uploads are read before they are stored.
-SPOOL_PREFIX = "form-"
 
 
 class ArchiveTooLarge(Exception):
     pass
 
 
+class IncomingArchive:
+    """A file being received: written, hashed and counted at once, and
+    refused past its limit. Readable and seekable like the file it is, for
+    the form parser that fills it."""
+
+    def __init__(self, folder, limit):
+        fd, self.path = tempfile.mkstemp(dir=folder)
+        self._file = os.fdopen(fd, "w+b")
+        self._digest = hashlib.sha256()
+        self._limit = limit
+        self.size = 0
+
+    def write(self, data):
+        self.size += len(data)
+        if self.size > self._limit:
+            raise ArchiveTooLarge(f"the archive is larger than {self._limit} bytes")
+        self._digest.update(data)
+        return self._file.write(data)
+
+    def hexdigest(self):
+        return self._digest.hexdigest()
+
+    def discard(self):
+        """Removes the file unless it was kept; safe to call again."""
+        if not self._file.closed:
+            self._file.close()
+        try:
+            os.unlink(self.path)
+        except FileNotFoundError:
+            pass
+
+    def __getattr__(self, name):
+        return getattr(self._file, name)
+
+
 class ArchiveStore:
     def __init__(self, root):
-        """Opens the store; what a stopped service left half-written
-        (archives being stored, forms being read) is removed."""
+        """Opens the store; what a stopped service left half-received is
+        removed."""
         self.root = os.path.abspath(root)
         self._incoming = os.path.join(self.root, "incoming")
         os.makedirs(self._incoming, exist_ok=True)
         for name in os.listdir(self._incoming):
             os.unlink(os.path.join(self._incoming, name))
-        for name in os.listdir(self.root):
-            if name.startswith(SPOOL_PREFIX):
-                shutil.rmtree(os.path.join(self.root, name), ignore_errors=True)
 
     def path(self, digest):
         if len(digest) != 64 or any(c not in "0123456789abcdef" for c in digest):
             raise ValueError("not a SHA-256 digest")
         return os.path.join(self.root, digest[:2], digest)
 
-    def put(self, source, limit):
-        """Copies the readable `source` into the store; returns its digest
-        and size. More than `limit` bytes raise ArchiveTooLarge and leave
-        nothing behind."""
-        digest = hashlib.sha256()
-        size = 0
-        fd, temporary = tempfile.mkstemp(dir=self._incoming)
-        try:
-            with os.fdopen(fd, "wb") as out:
-                while chunk := source.read(CHUNK):
-                    size += len(chunk)
-                    if size > limit:
-                        raise ArchiveTooLarge(f"the archive is larger than {limit} bytes")
-                    digest.update(chunk)
-                    out.write(chunk)
-                out.flush()
-                os.fsync(out.fileno())
-            final = self.path(digest.hexdigest())
-            if not os.path.isdir(os.path.dirname(final)):
-                os.makedirs(os.path.dirname(final), exist_ok=True)
-                _sync_folder(self.root)
-            os.replace(temporary, final)
-            _sync_folder(os.path.dirname(final))
-        except BaseException:
-            try:
-                os.unlink(temporary)
-            except FileNotFoundError:
-                pass
-            raise
-        return digest.hexdigest(), size
+    def receive(self, limit):
+        return IncomingArchive(self._incoming, limit)
+
+    def keep(self, incoming):
+        """Stores a received archive under its hash; returns the digest and
+        the size."""
+        incoming.flush()
+        os.fsync(incoming.fileno())
+        incoming.close()
+        digest = incoming.hexdigest()
+        final = self.path(digest)
+        if not os.path.isdir(os.path.dirname(final)):
+            os.makedirs(os.path.dirname(final), exist_ok=True)
+            _sync_folder(self.root)
+        os.replace(incoming.path, final)
+        _sync_folder(os.path.dirname(final))
+        return digest, incoming.size
 
     def open(self, digest):
         return open(self.path(digest), "rb")

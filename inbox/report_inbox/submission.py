@@ -15,7 +15,6 @@ import dataclasses
 import datetime
 import logging
 import re
-import tempfile
 import urllib.parse
 
 import flask
@@ -23,7 +22,7 @@ from werkzeug.exceptions import RequestEntityTooLarge
 from werkzeug.formparser import FormDataParser
 
 from .app_identity import is_out_of_date, split_app_id
-from .archive_store import SPOOL_PREFIX, ArchiveTooLarge
+from .archive_store import ArchiveTooLarge
 from .storage import NewReport
 from .triage import UNREADABLE_ARCHIVE, Signature, Triage, triage
 
@@ -75,10 +74,13 @@ def create_blueprint(settings, storage, store):
         if request.mimetype != "multipart/form-data" or "boundary" not in request.mimetype_params:
             return refuse(415, "the report must be a multipart/form-data form with a boundary")
 
-        with tempfile.TemporaryDirectory(dir=store.root, prefix=SPOOL_PREFIX) as spool:
+        # File parts go straight into the store, hashed on the way; only
+        # the one kept survives this block.
+        received = []
+        try:
             try:
-                form, files = _parse_form(request, spool, settings)
-            except RequestEntityTooLarge:
+                form, files = _parse_form(request, store, received, settings)
+            except (RequestEntityTooLarge, ArchiveTooLarge):
                 return refuse(413, f"the report is larger than {settings.max_upload_bytes} bytes")
             except ValueError as error:
                 return refuse(400, f"the form cannot be read ({error}); the upload is incomplete or malformed")
@@ -90,10 +92,10 @@ def create_blueprint(settings, storage, store):
                 return refuse(400, 'the form has no "app_ver" field')
             if len(app_ver) > MAX_APP_ID:
                 return refuse(400, f'"app_ver" is longer than {MAX_APP_ID} characters')
-            try:
-                digest, size = store.put(archive.stream, settings.max_upload_bytes)
-            except ArchiveTooLarge as error:
-                return refuse(413, str(error))
+            digest, size = store.keep(archive.stream)
+        finally:
+            for incoming in received:
+                incoming.discard()
 
         try:
             filed = triage(store.path(digest), app_ver, settings)
@@ -102,9 +104,9 @@ def create_blueprint(settings, storage, store):
             identity = split_app_id(app_ver, settings)
             filed = Triage(Signature(identity.application, identity.version, "", UNREADABLE_ARCHIVE, ""),
                            problems=[f"the archive could not be read: {type(error).__name__}"])
-        received = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+        now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
         new_report = NewReport(
-            received_at=received, app_ver=_text(app_ver), install_id=install_id,
+            received_at=now, app_ver=_text(app_ver), install_id=install_id,
             user_msg=_text(form.get("user_msg", "")),
             file_name=_text(archive.filename.replace("\\", "/").rsplit("/", 1)[-1][:255]),
             archive_sha256=digest, archive_size=size,
@@ -134,13 +136,16 @@ def create_blueprint(settings, storage, store):
     return blueprint
 
 
-def _parse_form(request, spool, settings):
+def _parse_form(request, store, received, settings):
     """The form's fields and files; a truncated or malformed body raises
-    ValueError instead of giving an empty form."""
-    def spool_file(total_content_length=None, content_type=None, filename=None, content_length=None):
-        return tempfile.TemporaryFile(dir=spool)
+    ValueError instead of giving an empty form. Each file part is received
+    into the store and listed in `received`."""
+    def receive_file(total_content_length=None, content_type=None, filename=None, content_length=None):
+        incoming = store.receive(settings.max_upload_bytes)
+        received.append(incoming)
+        return incoming
 
-    parser = FormDataParser(stream_factory=spool_file, max_form_memory_size=MAX_FIELD_BYTES,
+    parser = FormDataParser(stream_factory=receive_file, max_form_memory_size=MAX_FIELD_BYTES,
                             max_content_length=settings.max_upload_bytes + (1 << 20), silent=False,
                             max_form_parts=16)
     _, form, files = parser.parse(request.stream, request.mimetype, request.content_length,

@@ -146,6 +146,8 @@ class SqliteServiceTest(unittest.TestCase):
         status, _ = self.inbox.upload(archives.good(), query="?install_id=../../etc")
         self.assertEqual(status, 400)
         self.assertEqual(len(self.reports()), before)
+        # Nothing half-received is left behind.
+        self.assertEqual(os.listdir(os.path.join(self.inbox.folder, "data", "archives", "incoming")), [])
 
     def test_slow_clients_are_answered_408_while_others_are_served(self):
         slow = []
