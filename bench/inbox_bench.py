@@ -39,7 +39,6 @@ from inbox_service import InboxService, PrivatePostgres, report_form, temporary_
 
 MB = 1 << 20
 DOWNLOADED = 3
-MAX_LISTED = 1000  # the inbox lists no more reports of a signature, so more could not be checked
 SUBMIT = "/faultpost/submit"
 FORM_HEADERS = {"Content-Type": "multipart/form-data; boundary=" + inbox_service.BOUNDARY, "Accept": "*/*"}
 BASELINE = ("copy MB/s: the same archives written to files in the same folder by as many threads at once, "
@@ -119,23 +118,19 @@ def upload_batch(inbox, uploads):
 
 
 def listed_reports(inbox):
-    """Every report the inbox lists, found by walking its signatures; and
-    the problems met on the way."""
-    problems, reports = [], []
-    overview = inbox.api("/inbox/api/signatures")
-    if not isinstance(overview, dict):
-        return reports, [f"/inbox/api/signatures answered {overview[0]}"]
-    for signature in overview["signatures"]:
-        view = inbox.api(f"/inbox/api/signatures/{signature['id']}")
-        if not isinstance(view, dict):
-            problems.append(f"signature {signature['id']} answered {view[0]}")
-            continue
-        if signature["report_count"] != len(view["reports"]):
+    """Every report the inbox lists, found by walking its signatures page
+    by page; and the problems met on the way."""
+    try:
+        pairs = inbox.all_reports()
+    except (TypeError, KeyError) as error:  # a view answered with an error status instead of JSON
+        return [], [f"the listing could not be walked: {error!r}"]
+    problems, counted = [], collections.Counter(signature["id"] for signature, _ in pairs)
+    for signature in {signature["id"]: signature for signature, _ in pairs}.values():
+        if signature["report_count"] != counted[signature["id"]]:
             # A count that disagrees with the rows is a lost update under concurrency.
             problems.append(f"signature {signature['id']} counts {signature['report_count']} reports "
-                            f"but lists {len(view['reports'])}")
-        reports.extend(view["reports"])
-    return reports, problems
+                            f"but lists {counted[signature['id']]}")
+    return [report for _, report in pairs], problems
 
 
 def check_answers(uploads):
@@ -222,8 +217,6 @@ def main():
     args = parser.parse_args()
     if args.uploads < 1 or args.size_mb <= 0:
         parser.error("--uploads and --size-mb must be greater than 0")
-    if args.uploads > MAX_LISTED:
-        parser.error(f"--uploads may be at most {MAX_LISTED}: the inbox lists no more reports of one signature")
 
     blobs = build_archives(args.uploads, args.size_mb)
     rows, failed = [], False

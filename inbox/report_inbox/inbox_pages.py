@@ -11,6 +11,7 @@ import hmac
 import flask
 
 from . import day_plot
+from .storage import PAGE
 
 
 def create_blueprint(storage, store, token):
@@ -56,10 +57,18 @@ def create_blueprint(storage, store, token):
         flask.session.clear()
         return flask.redirect(flask.url_for("inbox.sign_in"))
 
+    def page_argument():
+        return flask.request.args.get("page", 0, type=int)
+
+    def before_argument():
+        return flask.request.args.get("before", None, type=int)
+
     @blueprint.get("/")
     def signatures():
-        return flask.render_template("signatures.html", signatures=storage.signatures(),
-                                     versions=storage.counts_per_version())
+        page = page_argument()
+        found = storage.signatures(page)
+        return flask.render_template("signatures.html", signatures=found, versions=storage.counts_per_version(),
+                                     page=page, more=len(found) == PAGE)
 
     @blueprint.get("/reports-per-day.svg")
     def reports_per_day():
@@ -69,7 +78,9 @@ def create_blueprint(storage, store, token):
     @blueprint.get("/signatures/<int:signature_id>")
     def signature(signature_id):
         found = storage.signature(signature_id) or flask.abort(404)
-        return flask.render_template("signature.html", signature=found, reports=storage.reports_of(signature_id))
+        reports = storage.reports_of(signature_id, before_argument())
+        older = reports[-1]["id"] if len(reports) == PAGE else None
+        return flask.render_template("signature.html", signature=found, reports=reports, older=older)
 
     @blueprint.get("/reports/<int:report_id>")
     def report(report_id):
@@ -83,14 +94,21 @@ def create_blueprint(storage, store, token):
         return flask.send_file(store.path(found["archive_sha256"]), mimetype="application/zip",
                                as_attachment=True, download_name=f"report-{report_id}.zip")
 
+    # Pages of PAGE entries: "next_page" and "older_than" say how to ask for
+    # the next one, and are null on the last.
     @blueprint.get("/api/signatures")
     def api_signatures():
-        return flask.jsonify(signatures=storage.signatures(), versions=storage.counts_per_version())
+        page = page_argument()
+        found = storage.signatures(page)
+        return flask.jsonify(signatures=found, versions=storage.counts_per_version(),
+                             next_page=page + 1 if len(found) == PAGE else None)
 
     @blueprint.get("/api/signatures/<int:signature_id>")
     def api_signature(signature_id):
         found = storage.signature(signature_id) or flask.abort(404)
-        return flask.jsonify(signature=found, reports=storage.reports_of(signature_id))
+        reports = storage.reports_of(signature_id, before_argument())
+        return flask.jsonify(signature=found, reports=reports,
+                             older_than=reports[-1]["id"] if len(reports) == PAGE else None)
 
     @blueprint.get("/api/reports/<int:report_id>")
     def api_report(report_id):

@@ -64,7 +64,8 @@ REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, user_msg,
                   "archive_size, entries, problems, crash_log")
 LISTED_REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, substr(user_msg, 1, 200) AS user_msg, "
                          "file_name, archive_sha256, archive_size, substr(problems, 1, 500) AS problems")
-MAX_LISTED = 1000
+PAGE = 100
+MAX_ID = (1 << 63) - 1
 
 
 @dataclasses.dataclass(frozen=True)
@@ -138,19 +139,23 @@ class Storage:
     def _begin(self, cursor):
         pass
 
-    def signatures(self):
+    def signatures(self, page=0):
+        """One page of signatures, the most reported first."""
         return self._fetch(f"SELECT {SIGNATURE_COLUMNS} FROM signatures "
-                           f"ORDER BY report_count DESC, last_seen DESC LIMIT {MAX_LISTED}")
+                           f"ORDER BY report_count DESC, last_seen DESC, id LIMIT {PAGE} OFFSET ?",
+                           max(0, page) * PAGE)
 
     def signature(self, signature_id):
         rows = self._fetch(f"SELECT {SIGNATURE_COLUMNS} FROM signatures WHERE id = ?", signature_id)
         return rows[0] if rows else None
 
-    def reports_of(self, signature_id):
-        """The listed columns only: a report's log and entries are read
-        when it is opened, not a thousand at a time."""
-        return self._fetch(f"SELECT {LISTED_REPORT_COLUMNS} FROM reports WHERE signature_id = ? "
-                           f"ORDER BY id DESC LIMIT {MAX_LISTED}", signature_id)
+    def reports_of(self, signature_id, before=None):
+        """One page of a signature's reports, newest first, older than the
+        report `before` when given. The listed columns only: a report's log
+        and entries are read when it is opened."""
+        return self._fetch(f"SELECT {LISTED_REPORT_COLUMNS} FROM reports WHERE signature_id = ? AND id < ? "
+                           f"ORDER BY id DESC LIMIT {PAGE}", signature_id,
+                           before if before is not None else MAX_ID)
 
     def report(self, report_id):
         rows = self._fetch(f"SELECT {REPORT_COLUMNS} FROM reports WHERE id = ?", report_id)

@@ -129,6 +129,20 @@ class InboxService:
         return self.request("POST", "/faultpost/submit" + query, body,
                             {"Content-Type": "multipart/form-data; boundary=" + BOUNDARY, "Accept": "*/*"})
 
+    def all_reports(self):
+        """(signature, report) for every report listed, page after page."""
+        found, page = [], 0
+        while page is not None:
+            listing = self.api(f"/inbox/api/signatures?page={page}")
+            for signature in listing["signatures"]:
+                before = ""
+                while before is not None:
+                    view = self.api(f"/inbox/api/signatures/{signature['id']}?before={before}")
+                    found += [(signature, report) for report in view["reports"]]
+                    before = view["older_than"]
+            page = listing["next_page"]
+        return found
+
     def api(self, path, token=TOKEN):
         """The JSON of an inbox view, or (status, body) when refused."""
         status, body = self.request("GET", path, headers={"Authorization": "Bearer " + token} if token else {})

@@ -27,10 +27,8 @@ SIGNATURE = ("plugin_Drovan.exe", "dr20100201", "0xc0000005", "plugin_Drovan.dll
 
 def check_inbox(inbox, case, sandbox):
     """Problems found on the inbox's side, as text."""
-    reports = []
-    for signature in inbox.api("/inbox/api/signatures")["signatures"]:
-        key = tuple(signature[k] for k in ("application", "version", "exception_code", "module", "module_offset"))
-        reports += [(key, r) for r in inbox.api(f"/inbox/api/signatures/{signature['id']}")["reports"]]
+    reports = [(tuple(signature[k] for k in ("application", "version", "exception_code", "module", "module_offset")),
+                report) for signature, report in inbox.all_reports()]
     if case not in SENDS:
         return [f"{len(reports)} reports arrived, none was expected"] if reports else []
     if len(reports) != 1:

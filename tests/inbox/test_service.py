@@ -49,11 +49,7 @@ class SqliteServiceTest(unittest.TestCase):
 
     def reports(self):
         """Every stored report, with its signature, by id."""
-        found = {}
-        for signature in self.inbox.api("/inbox/api/signatures")["signatures"]:
-            for report in self.inbox.api(f"/inbox/api/signatures/{signature['id']}")["reports"]:
-                found[report["id"]] = (signature, report)
-        return found
+        return {report["id"]: (signature, report) for signature, report in self.inbox.all_reports()}
 
     def test_version_requests_follow_the_configured_current_version(self):
         self.assertIn(b"STATUS_REQUEST_OK", self.inbox.request("GET", "/faultpost/submit?request_app=" + APP)[1])
@@ -191,6 +187,23 @@ class SqliteServiceTest(unittest.TestCase):
         self.assertEqual((status, b"STATUS_REPORT_OK" in body), (200, True))
         digest = hashlib.sha256(data).hexdigest()
         self.assertTrue(any(r["archive_sha256"] == digest for _, r in self.reports().values()))
+
+    def test_a_signature_lists_its_reports_page_by_page(self):
+        data = archives.good(text="paged")
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            self.assertTrue(all(status == 200 for status, _ in pool.map(lambda _: self.inbox.upload(data),
+                                                                          range(130))))
+        digest = hashlib.sha256(data).hexdigest()
+        signature_id = next(s["id"] for s, r in self.inbox.all_reports() if r["archive_sha256"] == digest)
+        first = self.inbox.api(f"/inbox/api/signatures/{signature_id}")
+        second = self.inbox.api(f"/inbox/api/signatures/{signature_id}?before={first['older_than']}")
+        ids = [r["id"] for r in first["reports"] + second["reports"]]
+        self.assertEqual(len(first["reports"]), 100)
+        self.assertEqual(ids, sorted(set(ids), reverse=True))
+        self.assertGreaterEqual(len(ids), 130)
+        status, page = self.inbox.request("GET", f"/inbox/signatures/{signature_id}",
+                                          headers={"Authorization": "Bearer " + TOKEN})
+        self.assertIn(f'before={first["older_than"]}'.encode(), page)
 
     def test_concurrent_uploads_are_all_stored_intact(self):
         bodies = [archives.archive([("CRASH.DMP", os.urandom(200_000)), ("CRASHLOG.TXT", archives.crash_log())])
