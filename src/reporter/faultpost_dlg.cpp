@@ -82,6 +82,10 @@ bool CFaultpostDlg::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESU
         return true;
       }
       return false;
+    case WM_PAINT:
+      if (!::IsIconic(handle())) return false;
+      paint_minimised();
+      return true;
     case WM_QUERYDRAGICON:
       result = reinterpret_cast<LRESULT>(icon_);
       return true;
@@ -112,6 +116,20 @@ bool CFaultpostDlg::on_message(UINT message, WPARAM wparam, LPARAM lparam, LRESU
   }
   (void)lparam;
   return false;
+}
+
+// A minimised dialog that is asked to paint draws its icon, centred, over
+// the background the system erases for an icon.
+void CFaultpostDlg::paint_minimised() {
+  PAINTSTRUCT ps;
+  const HDC dc = ::BeginPaint(handle(), &ps);
+  ::SendMessageW(handle(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT client;
+  ::GetClientRect(handle(), &client);
+  const int width = ::GetSystemMetrics(SM_CXICON);
+  const int height = ::GetSystemMetrics(SM_CYICON);
+  ::DrawIcon(dc, (client.right - width + 1) / 2, (client.bottom - height + 1) / 2, icon_);
+  ::EndPaint(handle(), &ps);
 }
 
 std::string CFaultpostDlg::description() const {

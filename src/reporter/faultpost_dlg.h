@@ -26,6 +26,7 @@ class CFaultpostDlg final : public Core_Common::Dialog_Window {
 
   void send();
   void close();
+  void paint_minimised();
   void on_request_result(WPARAM newer_exists);
   void on_submit_result(WPARAM failed);
   void on_send_tick();

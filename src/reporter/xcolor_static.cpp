@@ -45,6 +45,11 @@ void CXColorStatic::set_bold() {
   redraw();
 }
 
+void CXColorStatic::set_icon(HICON icon) {
+  icon_ = icon;
+  redraw();
+}
+
 void CXColorStatic::redraw() const {
   if (control_ != nullptr) ::InvalidateRect(control_, nullptr, TRUE);
 }
@@ -59,18 +64,28 @@ void CXColorStatic::paint() {
   ::SetBkColor(dc, background_colour_);
   ::SetBkMode(dc, OPAQUE);
   ::FillRect(dc, &client, background_);
+  if (icon_ != nullptr) {
+    const int width = ::GetSystemMetrics(SM_CXICON);
+    const int height = ::GetSystemMetrics(SM_CYICON);
+    ::DrawIconEx(dc, (client.right - width) / 2, (client.bottom - height) / 2, icon_, width, height, 0, nullptr,
+                 DI_NORMAL);
+  } else {
+    draw_text(dc, client);
+  }
+  ::RestoreDC(dc, saved);
+  ::EndPaint(control_, &ps);
+}
+
+void CXColorStatic::draw_text(HDC dc, RECT area) const {
   if (font_ != nullptr) ::SelectObject(dc, font_);
   wchar_t text[1024] = {};
   ::GetWindowTextW(control_, text, 1024);
-  RECT area = client;
   area.left += x_offset_;
   area.top += y_offset_;
   const LONG style = ::GetWindowLongW(control_, GWL_STYLE);
   UINT format = (style & SS_CENTER) == SS_CENTER ? DT_CENTER : (style & SS_RIGHT) == SS_RIGHT ? DT_RIGHT : DT_LEFT;
   format |= (style & SS_CENTERIMAGE) ? DT_SINGLELINE | DT_VCENTER : DT_WORDBREAK;
   ::DrawTextW(dc, text, -1, &area, format);
-  ::RestoreDC(dc, saved);
-  ::EndPaint(control_, &ps);
 }
 
 LRESULT CALLBACK CXColorStatic::procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -351,6 +351,14 @@ TEST_F(FaultpostDialogTest, AnOlderArchiveIsKeptBeforeTheNewOneReplacesIt) {
   EXPECT_TRUE(dump < system_log && system_log < log && log != std::string::npos);
   // The crash info is the description to start with.
   EXPECT_EQ(item_text(dialog, 1002), L"boom");
+  // Minimised, it paints its icon; restored, it is as it was.
+  ::ShowWindow(dialog, SW_MINIMIZE);
+  EXPECT_TRUE(within(3000, [&] { return ::IsIconic(dialog) != FALSE; }));
+  ::RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  ::ShowWindow(dialog, SW_RESTORE);
+  EXPECT_TRUE(within(3000, [&] { return ::IsIconic(dialog) == FALSE; }));
+  EXPECT_EQ(item_text(dialog, 1002), L"boom");
+  EXPECT_TRUE(reporter->running());
   ::SendDlgItemMessageW(dialog, 1016, BM_SETCHECK, BST_UNCHECKED, 0);
   ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   EXPECT_EQ(reporter->wait(10000), 0u);
