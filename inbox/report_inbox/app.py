@@ -13,7 +13,6 @@ def create_app(settings, storage, store, token):
         SESSION_COOKIE_HTTPONLY=True,
         SESSION_COOKIE_SAMESITE="Strict",
         SESSION_COOKIE_NAME="inbox_session",
-        MAX_CONTENT_LENGTH=settings.max_upload_bytes + (1 << 20),
         JSON_SORT_KEYS=False,
     )
     app.register_blueprint(submission.create_blueprint(settings, storage, store))

@@ -83,9 +83,6 @@ class ArchiveStore:
         _sync_folder(os.path.dirname(final))
         return digest, incoming.size
 
-    def open(self, digest):
-        return open(self.path(digest), "rb")
-
 
 def _sync_folder(folder):
     fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)

@@ -56,10 +56,3 @@ def fault(text):
         return None
     return Fault(application, description, int(code[:8], 16), module_part[len("in module "):], int(address, 16))
 
-
-def value(text, key):
-    """The rest of the first line starting with `key`, or None."""
-    for line in text.split("\r\n"):
-        if line.startswith(key):
-            return line[len(key):]
-    return None

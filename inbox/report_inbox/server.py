@@ -75,8 +75,7 @@ def create(app, settings, host=None, port=None):
         threads=settings.threads,
         channel_timeout=settings.client_timeout,
         cleanup_interval=1,
-        # The form's own lines come on top of the archive.
-        max_request_body_size=settings.max_upload_bytes + (1 << 20),
+        max_request_body_size=settings.max_body_bytes,
         connection_limit=1000,
         ident="report-inbox",
         clear_untrusted_proxy_headers=True,

@@ -50,6 +50,11 @@ class Settings:
     client_timeout: int = 30
     applications: tuple = ()
 
+    @property
+    def max_body_bytes(self):
+        """A report's whole body: the archive and the form's own lines."""
+        return self.max_upload_bytes + (1 << 20)
+
     def application(self, name):
         for app in self.applications:
             if app.name.lower() == name.lower():

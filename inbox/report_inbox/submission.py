@@ -69,7 +69,7 @@ def create_blueprint(settings, storage, store):
             return refuse(400, "install_id must be at most 64 letters, digits, '-' or '_'")
         if request.content_length is None:
             return refuse(411, "the report needs a Content-Length")
-        if request.content_length > settings.max_upload_bytes + (1 << 20):
+        if request.content_length > settings.max_body_bytes:
             return refuse(413, f"the report is larger than {settings.max_upload_bytes} bytes")
         if request.mimetype != "multipart/form-data" or "boundary" not in request.mimetype_params:
             return refuse(415, "the report must be a multipart/form-data form with a boundary")
@@ -146,7 +146,7 @@ def _parse_form(request, store, received, settings):
         return incoming
 
     parser = FormDataParser(stream_factory=receive_file, max_form_memory_size=MAX_FIELD_BYTES,
-                            max_content_length=settings.max_upload_bytes + (1 << 20), silent=False,
+                            max_content_length=settings.max_body_bytes, silent=False,
                             max_form_parts=16)
     _, form, files = parser.parse(request.stream, request.mimetype, request.content_length,
                                   request.mimetype_params)
