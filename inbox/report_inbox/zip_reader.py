@@ -4,8 +4,11 @@ Nothing from inside an archive is ever used as a path: members are found by
 comparing their names with the few the reporter writes, and read into
 memory. Every read is bounded, by what was actually inflated rather than by
 the sizes the archive claims, so an archive bomb costs at most the limit.
+
+Only stored and Deflate members are read: they are all the reporter writes,
+and zipfile bounds only Deflate's output per read, while a bzip2 or LZMA
+member of a few hundred bytes inflates to gigabytes in one call.
 """
-import struct
 import zipfile
 import zlib
 
@@ -23,48 +26,73 @@ class MemberTooLarge(BadArchive):
 
 
 # The central directory is read whole into objects of a few hundred bytes
-# per entry; the reporter's archives have three.
-MAX_DIRECTORY_BYTES = 1 << 20
-_END_RECORD = struct.Struct("<4s4H2LH")
-_END_RECORD64 = struct.Struct("<4sQ2H2L4Q")
-_LOCATOR64 = struct.Struct("<4sLQL")
+# per entry; the reporter's archives have three entries.
+MAX_DIRECTORY_BYTES = 64 << 10
+# ZipFile looks for the end record in the last 64 KiB and the record itself.
+_END_SEARCH_BYTES = 65535 + 22
+_METHODS = {zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED}
 
 
-def _directory_size(f):
-    """The size the archive's end record gives its central directory, or
-    None when there is no end record (ZipFile then says what is wrong)."""
-    f.seek(0, 2)
-    size = f.tell()
-    f.seek(max(0, size - (65535 + _END_RECORD.size)))
-    tail = f.read()
-    at = tail.rfind(b"PK\x05\x06")
-    if at < 0 or len(tail) - at < _END_RECORD.size:
-        return None
-    directory = _END_RECORD.unpack_from(tail, at)[5]
-    locator = at - _LOCATOR64.size
-    if directory == 0xFFFFFFFF and locator >= 0 and tail[locator:locator + 4] == b"PK\x06\x07":
-        f.seek(_LOCATOR64.unpack_from(tail, locator)[2])
-        record = f.read(_END_RECORD64.size)
-        if len(record) == _END_RECORD64.size and record[:4] == b"PK\x06\x06":
-            directory = _END_RECORD64.unpack(record)[8]
-    return directory
+class _DirectoryTooLarge(BadArchive):
+    pass
+
+
+class _BoundedReads:
+    """The archive file as ZipFile reads it while opening: any single read
+    larger than the directory may be is refused before it happens.
+
+    ZipFile reads the whole central directory with one read of the size it
+    found in the end records. Bounding that read, rather than finding the
+    end records a second time, holds whichever records ZipFile believes:
+    decoys, a ZIP64 record beside a small 32-bit size, or signature bytes
+    inside a record's own fields cannot lead two readers apart."""
+
+    def __init__(self, f, size):
+        self._f = f
+        self._size = size
+        self.opening = True
+
+    def read(self, n=-1):
+        if n is None or n < 0:
+            n = self._size - self._f.tell()
+        if self.opening and n > max(MAX_DIRECTORY_BYTES, _END_SEARCH_BYTES):
+            raise _DirectoryTooLarge(f"the archive's directory of {n} bytes is larger than "
+                                     f"{MAX_DIRECTORY_BYTES}: too many entries")
+        return self._f.read(n)
+
+    def seek(self, offset, whence=0):
+        return self._f.seek(offset, whence)
+
+    def tell(self):
+        return self._f.tell()
+
+    def seekable(self):
+        return True
+
+    def close(self):
+        self._f.close()
 
 
 class Archive:
     def __init__(self, path):
+        f = open(path, "rb")
         try:
-            with open(path, "rb") as f:
-                directory = _directory_size(f)
-            if directory is not None and directory > MAX_DIRECTORY_BYTES:
-                raise BadArchive(f"the archive's directory of {directory} bytes is larger than "
-                                 f"{MAX_DIRECTORY_BYTES}: too many entries")
-            self._zip = zipfile.ZipFile(path)
+            bounded = _BoundedReads(f, f.seek(0, 2))
+            f.seek(0)
+            self._zip = zipfile.ZipFile(bounded)
+            bounded.opening = False
             self._infos = self._zip.infolist()
+        except _DirectoryTooLarge:
+            f.close()
+            raise
         except _READ_ERRORS as error:
+            f.close()
             raise BadArchive(f"the archive cannot be opened: {error}") from None
+        self._file = f
 
     def close(self):
         self._zip.close()
+        self._file.close()
 
     def __enter__(self):
         return self
@@ -85,6 +113,7 @@ class Archive:
 
     def read(self, info, limit):
         """The member's bytes; MemberTooLarge past `limit` inflated bytes."""
+        _check_method(info)
         try:
             with self._zip.open(info) as member:
                 data = member.read(limit + 1)
@@ -98,7 +127,14 @@ class Archive:
 
     def open(self, info):
         """A seekable stream of the member, for readers that pick parts."""
+        _check_method(info)
         try:
             return self._zip.open(info)
         except _READ_ERRORS as error:
             raise BadArchive(f"{info.filename!r} cannot be read: {error}") from None
+
+
+def _check_method(info):
+    if info.compress_type not in _METHODS:
+        raise BadArchive(f"{info.filename!r} is compressed with method {info.compress_type}; only stored and "
+                         f"Deflate members are read")

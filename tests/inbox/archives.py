@@ -67,3 +67,69 @@ def bomb(inflated=1 << 30):
             for _ in range(inflated >> 20):
                 member.write(chunk)
     return out.getvalue()
+
+
+def packed_with(method, data, name="CRASHLOG.TXT"):
+    """A ZIP whose one member is compressed with `method` (a zipfile
+    constant), as no reporter writes it."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", method) as z:
+        z.writestr(name, data)
+    return out.getvalue()
+
+
+def bzip2_bomb(inflated=256 << 20):
+    """A few hundred bytes that bzip2 turns into `inflated` zero bytes."""
+    out = io.BytesIO()
+    info = zipfile.ZipInfo("CRASHLOG.TXT")
+    info.compress_type = zipfile.ZIP_BZIP2
+    with zipfile.ZipFile(out, "w") as z:
+        with z.open(info, "w", force_zip64=True) as member:
+            chunk = bytes(1 << 20)
+            for _ in range(inflated >> 20):
+                member.write(chunk)
+    return out.getvalue()
+
+
+def _directory(entries):
+    """`entries` central directory records of empty stored members named
+    e0, e1, ...; their local headers are never looked at when opening."""
+    return b"".join(struct.pack("<4s4B4HL2L5H2L", b"PK\x01\x02", 20, 0, 20, 0, 0, 0, 0, 0, 0, 0, 0,
+                                len(name), 0, 0, 0, 0, 0, 0) + name
+                    for name in (f"e{i}".encode() for i in range(entries)))
+
+
+def _end_record(entries, size, offset):
+    return struct.pack("<4s4H2LH", b"PK\x05\x06", 0, 0, min(entries, 0xFFFF), min(entries, 0xFFFF), size, offset,
+                       0)
+
+
+def _zip64_end(entries, size, offset):
+    return struct.pack("<4sQ2H2L4Q", b"PK\x06\x06", 44, 45, 45, 0, 0, entries, entries, size, offset)
+
+
+def _locator(at):
+    return struct.pack("<4sLQL", b"PK\x06\x07", 0, at, 1)
+
+
+def oversized_directories(entries=30000):
+    """Archives whose directory of `entries` records hides its size from a
+    reader that finds the end records another way than zipfile does: by
+    name, each as zipfile reads it."""
+    directory = _directory(entries)
+    size = len(directory)
+    # The end record's offset field holds the bytes of its own signature,
+    # so a search from the end finds a record too short to read.
+    signature_in_offset = directory + _end_record(entries, size, struct.unpack("<L", b"PK\x05\x06")[0])
+    # A ZIP64 record before the end record: zipfile takes its size even
+    # though the 32-bit one is small and not the ZIP64 marker.
+    small_32bit_size = (directory + _zip64_end(entries, size, 0) + _locator(size)
+                        + _end_record(entries, 100, 0))
+    # The locator points at a decoy ZIP64 record with a small size; zipfile
+    # reads the record just before the locator instead.
+    decoy = _zip64_end(1, 100, 0)
+    decoy_at_locator = (decoy + directory + _zip64_end(entries, size, len(decoy)) + _locator(0)
+                        + _end_record(entries, 0xFFFFFFFF, 0xFFFFFFFF))
+    return {"signature bytes in the offset field": signature_in_offset,
+            "ZIP64 record beside a small 32-bit size": small_32bit_size,
+            "decoy ZIP64 record at the locator's offset": decoy_at_locator}

@@ -1,6 +1,8 @@
 """How a report is filed from its archive, the archive trusted in nothing."""
+import json
 import os
 import struct
+import subprocess
 import sys
 import tempfile
 import time
@@ -92,6 +94,40 @@ class TriageTest(unittest.TestCase):
         filed = triage(self.file(archives.archive([("CRASHLOG.TXT", hostile)])), APP, SETTINGS)
         self.assertLess(time.monotonic() - begun, 5)
         self.assertEqual(filed.signature.module, UNREADABLE_LOG)
+
+    def test_only_stored_and_deflated_members_are_read_and_memory_stays_bounded(self):
+        import zipfile
+        for method in (zipfile.ZIP_BZIP2, zipfile.ZIP_LZMA):
+            with self.subTest(method=method):
+                data = archives.packed_with(method, archives.crash_log())
+                filed = triage(self.file(data), APP, SETTINGS)
+                self.assertEqual(filed.signature.module, UNREADABLE_LOG)
+                self.assertIn(f"method {method}", " ".join(filed.problems))
+        # A bzip2 bomb filed by a process that may not grow past 300 MiB:
+        # reading it whole would take 256 MiB in one call, on top of the rest.
+        bomb = self.file(archives.bzip2_bomb(256 << 20))
+        self.assertLess(os.path.getsize(bomb), 4096)
+        probe = ("import json, resource, sys\n"
+                 "resource.setrlimit(resource.RLIMIT_AS, (300 << 20, 300 << 20))\n"
+                 f"sys.path.insert(0, {os.path.join(HERE, '..', '..', 'inbox')!r})\n"
+                 "from report_inbox.settings import Settings\n"
+                 "from report_inbox.triage import triage\n"
+                 "filed = triage(sys.argv[1], 'x', Settings(max_unpacked_bytes=64 << 20))\n"
+                 "print(json.dumps([filed.signature.module, filed.problems]))\n")
+        done = subprocess.run([sys.executable, "-c", probe, bomb], capture_output=True, text=True, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr[-2000:])
+        module, problems = json.loads(done.stdout)
+        self.assertEqual(module, UNREADABLE_LOG)
+        self.assertIn("method 12", " ".join(problems))
+
+    def test_a_directory_larger_than_allowed_is_refused_however_its_size_is_hidden(self):
+        for layout, data in archives.oversized_directories().items():
+            with self.subTest(layout=layout):
+                begun = time.monotonic()
+                filed = triage(self.file(data), APP, SETTINGS)
+                self.assertLess(time.monotonic() - begun, 1)
+                self.assertEqual(filed.signature.module, UNREADABLE_ARCHIVE)
+                self.assertIn("too many entries", " ".join(filed.problems))
 
     def test_signature_parts_are_bounded(self):
         long_module = "m" * 600 + ".dll"
