@@ -15,6 +15,8 @@ from waitress.parser import HTTPRequestParser
 from waitress.server import TcpWSGIServer
 from waitress.task import ThreadedTaskDispatcher
 
+from .descriptors import connection_limit
+
 MIN_BODY_RATE = 16 << 10
 TIMED_OUT = (b"HTTP/1.0 408 Request Timeout\r\nConnection: close\r\nContent-Type: text/plain\r\n"
              b"Content-Length: 41\r\n\r\nthe request was not received in time.\r\n\r\n")
@@ -76,7 +78,10 @@ def create(app, settings, host=None, port=None):
         channel_timeout=settings.client_timeout,
         cleanup_interval=1,
         max_request_body_size=settings.max_body_bytes,
-        connection_limit=1000,
+        connection_limit=connection_limit(settings.max_connections, settings.threads),
+        # select() fails for every descriptor past 1023, and with it the
+        # whole loop; poll() has no such bound.
+        asyncore_use_poll=True,
         ident="report-inbox",
         clear_untrusted_proxy_headers=True,
     )

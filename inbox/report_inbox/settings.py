@@ -13,6 +13,8 @@
     max_unpacked_mb = 256
     threads = 8
     client_timeout = 30
+    # connections held open at once, fewer if the open-files limit is lower
+    max_connections = 1000
 
     [application plugin_Drovan.exe]
     current_version = dr20100201
@@ -48,6 +50,7 @@ class Settings:
     max_unpacked_bytes: int = 256 << 20
     threads: int = 8
     client_timeout: int = 30
+    max_connections: int = 1000
     applications: tuple = ()
 
     @property
@@ -112,4 +115,5 @@ def load(path):
         max_unpacked_bytes=_positive(service, "max_unpacked_mb", 256) << 20,
         threads=_positive(service, "threads", 8),
         client_timeout=_positive(service, "client_timeout", 30),
+        max_connections=_positive(service, "max_connections", 1000),
         applications=tuple(applications))

@@ -65,8 +65,10 @@ class PrivatePostgres:
 
 
 class InboxService:
-    def __init__(self, folder, database="", settings="", current_version="dr20100201"):
+    def __init__(self, folder, database="", settings="", current_version="dr20100201", limits=None):
+        """`limits`: resource limits of the service process, {RLIMIT_...: value}."""
         self.folder = folder
+        self.limits = limits or {}
         self.database = database
         self.extra_settings = settings
         self.current_version = current_version
@@ -87,7 +89,8 @@ class InboxService:
         with open(self.log_path, "w") as log:
             self.process = subprocess.Popen(
                 [PYTHON, "-m", "report_inbox", "--config", config, "--database", self.database,
-                 "--port-file", port_file], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+                 "--port-file", port_file], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                preexec_fn=self._limit if self.limits else None)
         end = time.time() + 30
         while not os.path.exists(port_file):
             if self.process.poll() is not None or time.time() > end:
@@ -97,6 +100,15 @@ class InboxService:
         with open(port_file) as f:
             self.port = int(f.read())
         return self
+
+    def _limit(self):
+        import resource
+        import signal
+        # A write past the file-size limit then fails with EFBIG, as a
+        # write to a full disk fails, instead of killing the process.
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        for kind, value in self.limits.items():
+            resource.setrlimit(kind, (value, value))
 
     def __exit__(self, *exc):
         if self.process and self.process.poll() is None:

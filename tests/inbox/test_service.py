@@ -3,6 +3,7 @@ process over HTTP, on SQLite and on a private PostgreSQL."""
 import concurrent.futures
 import hashlib
 import os
+import resource
 import shutil
 import socket
 import tempfile
@@ -214,6 +215,71 @@ class SqliteServiceTest(unittest.TestCase):
         stored = {r["archive_sha256"]: r["archive_size"] for _, r in self.reports().values()}
         for data in bodies:
             self.assertEqual(stored.get(hashlib.sha256(data).hexdigest()), len(data))
+
+
+class ManyConnectionsTest(unittest.TestCase):
+    """Descriptors past 1023 (slow clients holding connections, some with
+    bodies spooled to files) while uploads go on."""
+
+    SLOW = 1100
+    SPOOLED = 150  # each past waitress's 512 KiB in memory, so a file each
+
+    def start(self, settings, limits=None):
+        folder = tempfile.mkdtemp(prefix="inbox_connections_")
+        self.addCleanup(shutil.rmtree, folder, True)
+        self.inbox = InboxService(folder, settings=settings, limits=limits)
+        self.inbox.__enter__()
+        self.addCleanup(self.inbox.__exit__)
+
+    def setUp(self):
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        needed = self.SLOW + 200
+        if soft < needed:
+            self.assertTrue(hard == resource.RLIM_INFINITY or hard >= needed,
+                            f"this test needs {needed} open files, the hard limit is {hard}")
+            resource.setrlimit(resource.RLIMIT_NOFILE, (needed, hard))
+            self.addCleanup(resource.setrlimit, resource.RLIMIT_NOFILE, (soft, hard))
+
+    def open_descriptors(self):
+        return len(os.listdir(f"/proc/{self.inbox.process.pid}/fd"))
+
+    def hold_slow_connections(self):
+        slow = []
+        self.addCleanup(lambda: [s.close() for s in slow])
+        head = ("POST /faultpost/submit HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary={}\r\n"
+                "Content-Length: 8000000\r\n\r\n").format(BOUNDARY).encode()
+        part = b"x" * (600 << 10)
+        for i in range(self.SLOW):
+            s = socket.create_connection(("127.0.0.1", self.inbox.port), timeout=30)
+            s.sendall(head + part if i < self.SPOOLED else b"POST /faultpost/submit HTTP/1.1\r\n")
+            slow.append(s)
+
+    def upload_meanwhile(self):
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            bodies = [archives.archive([("CRASH.DMP", os.urandom(700_000)), ("CRASHLOG.TXT", archives.crash_log())])
+                      for _ in range(8)]
+            results = list(pool.map(self.inbox.upload, bodies))
+        self.assertEqual([status for status, _ in results], [200] * len(bodies))
+        self.assertIsNone(self.inbox.process.poll(), self.inbox.log()[-2000:])
+        log = self.inbox.log()
+        self.assertFalse("Traceback" in log, log[:3000])
+
+    def test_uploads_are_served_while_more_than_1100_descriptors_are_open(self):
+        self.start("max_connections = 1500\nclient_timeout = 60")
+        self.hold_slow_connections()
+        end = time.monotonic() + 30
+        while self.open_descriptors() <= self.SLOW and time.monotonic() < end:
+            time.sleep(0.2)
+        self.assertGreater(self.open_descriptors(), 1100)
+        self.upload_meanwhile()
+
+    def test_under_the_usual_limit_of_1024_files_connections_wait_instead_of_failing(self):
+        # The slow clients take every connection the limit allows; the
+        # uploads wait in the listen queue until those are answered 408.
+        self.start("client_timeout = 3", limits={resource.RLIMIT_NOFILE: 1024})
+        self.hold_slow_connections()
+        self.upload_meanwhile()
+        self.assertLess(self.open_descriptors(), 1024)
 
 
 class PostgresServiceTest(SqliteServiceTest):
