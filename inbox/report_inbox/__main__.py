@@ -47,6 +47,9 @@ def main(argv=None):
     parser.add_argument("--token-file")
     parser.add_argument("--port-file")
     args = parser.parse_args(argv)
+    # Everything the service writes (database, archives, folders) holds
+    # users' reports: readable by its own user only.
+    os.umask(0o077)
     logging.basicConfig(level=logging.INFO, format="%(asctime)s %(name)s %(levelname)s %(message)s")
     try:
         settings = settings_file.load(args.config)
@@ -59,7 +62,7 @@ def main(argv=None):
             changes["database"] = args.database
         settings = dataclasses.replace(settings, **changes)
         token = _token(args.token_file)
-        os.makedirs(settings.data_dir, exist_ok=True)
+        os.makedirs(settings.data_dir, mode=0o700, exist_ok=True)
         store = ArchiveStore(os.path.join(settings.data_dir, "archives"))
         storage = open_storage(settings)
     except (settings_file.SettingsError, OSError, ValueError) as error:

@@ -6,6 +6,7 @@ to its hash and flushes the rename before the report is listed. A name
 that exists always holds the whole archive, even after a power loss, and
 two uploads of the same bytes end as one file.
 """
+import dataclasses
 import hashlib
 import os
 import tempfile
@@ -50,6 +51,13 @@ class IncomingArchive:
         return getattr(self._file, name)
 
 
+@dataclasses.dataclass(frozen=True)
+class Kept:
+    digest: str
+    size: int
+    created: bool  # False when the same bytes were already stored
+
+
 class ArchiveStore:
     def __init__(self, root):
         """Opens the store; what a stopped service left half-received is
@@ -69,8 +77,7 @@ class ArchiveStore:
         return IncomingArchive(self._incoming, limit)
 
     def keep(self, incoming):
-        """Stores a received archive under its hash; returns the digest and
-        the size."""
+        """Stores a received archive under its hash."""
         incoming.flush()
         os.fsync(incoming.fileno())
         incoming.close()
@@ -79,9 +86,17 @@ class ArchiveStore:
         if not os.path.isdir(os.path.dirname(final)):
             os.makedirs(os.path.dirname(final), exist_ok=True)
             _sync_folder(self.root)
+        created = not os.path.exists(final)
         os.replace(incoming.path, final)
         _sync_folder(os.path.dirname(final))
-        return digest, incoming.size
+        return Kept(digest, incoming.size, created)
+
+    def forget(self, kept):
+        """Removes an archive this process just created but could not list."""
+        try:
+            os.unlink(self.path(kept.digest))
+        except OSError:
+            pass
 
 
 def _sync_folder(folder):

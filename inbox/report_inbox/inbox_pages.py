@@ -11,7 +11,12 @@ import hmac
 import flask
 
 from . import day_plot
-from .storage import PAGE
+from .storage import MAX_ID, PAGE
+
+# Row ids as the databases hold them: a larger number in an address is a
+# page that does not exist, not a failed query.
+ID = f"int(min=1, max={MAX_ID})"
+MAX_PAGE = MAX_ID // PAGE
 
 
 def create_blueprint(storage, store, token):
@@ -58,10 +63,11 @@ def create_blueprint(storage, store, token):
         return flask.redirect(flask.url_for("inbox.sign_in"))
 
     def page_argument():
-        return flask.request.args.get("page", 0, type=int)
+        return min(max(0, flask.request.args.get("page", 0, type=int)), MAX_PAGE)
 
     def before_argument():
-        return flask.request.args.get("before", None, type=int)
+        before = flask.request.args.get("before", None, type=int)
+        return None if before is None else min(max(0, before), MAX_ID)
 
     @blueprint.get("/")
     def signatures():
@@ -75,20 +81,20 @@ def create_blueprint(storage, store, token):
         days = [(row["day"], row["reports"]) for row in storage.reports_per_day()]
         return flask.Response(day_plot.svg(days), mimetype="image/svg+xml")
 
-    @blueprint.get("/signatures/<int:signature_id>")
+    @blueprint.get(f"/signatures/<{ID}:signature_id>")
     def signature(signature_id):
         found = storage.signature(signature_id) or flask.abort(404)
         reports = storage.reports_of(signature_id, before_argument())
         older = reports[-1]["id"] if len(reports) == PAGE else None
         return flask.render_template("signature.html", signature=found, reports=reports, older=older)
 
-    @blueprint.get("/reports/<int:report_id>")
+    @blueprint.get(f"/reports/<{ID}:report_id>")
     def report(report_id):
         found = storage.report(report_id) or flask.abort(404)
         return flask.render_template("report.html", report=found,
                                      signature=storage.signature(found["signature_id"]))
 
-    @blueprint.get("/reports/<int:report_id>/archive")
+    @blueprint.get(f"/reports/<{ID}:report_id>/archive")
     def archive(report_id):
         found = storage.report(report_id) or flask.abort(404)
         return flask.send_file(store.path(found["archive_sha256"]), mimetype="application/zip",
@@ -103,14 +109,14 @@ def create_blueprint(storage, store, token):
         return flask.jsonify(signatures=found, versions=storage.counts_per_version(),
                              next_page=page + 1 if len(found) == PAGE else None)
 
-    @blueprint.get("/api/signatures/<int:signature_id>")
+    @blueprint.get(f"/api/signatures/<{ID}:signature_id>")
     def api_signature(signature_id):
         found = storage.signature(signature_id) or flask.abort(404)
         reports = storage.reports_of(signature_id, before_argument())
         return flask.jsonify(signature=found, reports=reports,
                              older_than=reports[-1]["id"] if len(reports) == PAGE else None)
 
-    @blueprint.get("/api/reports/<int:report_id>")
+    @blueprint.get(f"/api/reports/<{ID}:report_id>")
     def api_report(report_id):
         return flask.jsonify(report=storage.report(report_id) or flask.abort(404))
 

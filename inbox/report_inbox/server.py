@@ -6,7 +6,14 @@ does hold a connection, though, for as long as it sends a byte now and
 then; this server answers such a client "408" once its request has taken
 longer than it may (the client timeout for the head, then the bytes at no
 less than MIN_BODY_RATE a second) and closes the connection.
+
+Waitress spools a large body to a temporary file as it arrives; when that
+write fails (a full disk), the client is answered "503" instead of losing
+its connection, and the rest of its body is read and dropped so the answer
+is not lost to a reset.
 """
+import logging
+import socket
 import time
 
 from waitress.adjustments import Adjustments
@@ -20,6 +27,10 @@ from .descriptors import connection_limit
 MIN_BODY_RATE = 16 << 10
 TIMED_OUT = (b"HTTP/1.0 408 Request Timeout\r\nConnection: close\r\nContent-Type: text/plain\r\n"
              b"Content-Length: 41\r\n\r\nthe request was not received in time.\r\n\r\n")
+_UNAVAILABLE_TEXT = b"the report could not be stored now; please send it again later\n"
+UNAVAILABLE = (b"HTTP/1.0 503 Service Unavailable\r\nConnection: close\r\nContent-Type: text/plain\r\n"
+               b"Retry-After: 600\r\nContent-Length: %d\r\n\r\n%s" % (len(_UNAVAILABLE_TEXT), _UNAVAILABLE_TEXT))
+log = logging.getLogger("report_inbox")
 
 
 class _TimedParser(HTTPRequestParser):
@@ -47,16 +58,56 @@ class _DeadlineChannel(HTTPChannel):
         late = now - request.started - head_seconds
         return late > 0 and (not request.headers_finished or request.bytes_received < MIN_BODY_RATE * late)
 
+    discarding_since = None
+
     def refuse_overdue(self):
         with self.requests_lock:
             self.request = None
             self.will_close = False
-        with self.outbuf_lock:
-            self.outbufs[-1].append(TIMED_OUT)
-            self.current_outbuf_count += len(TIMED_OUT)
-            self.total_outbufs_len += len(TIMED_OUT)
+        self._answer(TIMED_OUT)
         self.close_when_flushed = True
         self.last_activity = time.time()  # not closed as idle before the answer is out
+
+    def _answer(self, answer):
+        with self.outbuf_lock:
+            self.outbufs[-1].append(answer)
+            self.current_outbuf_count += len(answer)
+            self.total_outbufs_len += len(answer)
+
+    def received(self, data):
+        if self.discarding_since is not None:
+            if time.monotonic() - self.discarding_since > self.adj.channel_timeout:
+                self.handle_close()
+            return True
+        try:
+            return super().received(data)
+        except OSError as error:
+            log.warning("a request body could not be spooled: %s", error)
+            with self.requests_lock:
+                self.request = None
+                self.will_close = False
+            self._answer(UNAVAILABLE)
+            self.discarding_since = time.monotonic()
+            return True
+
+    def readable(self):
+        return self.discarding_since is not None or super().readable()
+
+    def handle_write(self):
+        super().handle_write()
+        if self.discarding_since is not None and not self.total_outbufs_len and self.connected \
+                and not self.will_close:
+            # The answer is out: end our side, and read what the client
+            # still sends until it closes or its time is up.
+            try:
+                self.socket.shutdown(socket.SHUT_WR)
+            except OSError:
+                self.handle_close()
+
+    def writable(self):
+        # will_close: closed as idle by the server's maintenance.
+        return bool(self.total_outbufs_len or self.will_close) or (self.discarding_since is None and
+                                                                   super().writable())
 
 
 class InboxServer(TcpWSGIServer):

@@ -1,6 +1,7 @@
 """The reports in one SQLite file: one connection per thread, write-ahead
 log so pages read while reports arrive, and a wait for the write lock
 instead of an error when uploads coincide."""
+import os
 import sqlite3
 
 from .storage import Storage
@@ -12,6 +13,13 @@ class SqliteStorage(Storage):
     def __init__(self, path):
         super().__init__()
         self.path = path
+        # Reports hold users' words and memory: only the service's user may
+        # read them, whatever the umask of whoever started it. SQLite gives
+        # its journal files the database file's mode.
+        os.close(os.open(path, os.O_RDWR | os.O_CREAT, 0o600))
+        for name in (path, path + "-wal", path + "-shm"):
+            if os.path.exists(name):
+                os.chmod(name, 0o600)
 
     def connection(self):
         connection = getattr(self._local, "connection", None)

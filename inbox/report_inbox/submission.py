@@ -44,6 +44,12 @@ def refuse(status, text):
     return flask.Response(text + "\n", status, mimetype="text/plain")
 
 
+def unavailable():
+    response = refuse(503, "the report could not be stored now; please send it again later")
+    response.headers["Retry-After"] = "600"
+    return response
+
+
 def _text(value):
     """Text as both databases store it: PostgreSQL refuses NUL."""
     return value.replace("\x00", "\ufffd")
@@ -92,11 +98,15 @@ def create_blueprint(settings, storage, store):
                 return refuse(400, 'the form has no "app_ver" field')
             if len(app_ver) > MAX_APP_ID:
                 return refuse(400, f'"app_ver" is longer than {MAX_APP_ID} characters')
-            digest, size = store.keep(archive.stream)
+            kept = store.keep(archive.stream)
+        except OSError as error:  # a full or failing disk: nothing of this report stays
+            log.warning("a report could not be received: %s", error)
+            return unavailable()
         finally:
             for incoming in received:
                 incoming.discard()
 
+        digest, size = kept.digest, kept.size
         try:
             filed = triage(store.path(digest), app_ver, settings)
         except Exception as error:  # a report is never lost to a fault in reading it
@@ -117,7 +127,9 @@ def create_blueprint(settings, storage, store):
             report_id = storage.add_report(signature, new_report)
         except Exception:
             log.exception("a report could not be stored")
-            return refuse(503, "the report could not be stored; please send it again later")
+            if kept.created:
+                store.forget(kept)
+            return unavailable()
         log.info("report %d stored: %s, %d bytes", report_id, digest, size)
         return _page("STATUS_REPORT_OK")
 

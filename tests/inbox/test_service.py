@@ -146,6 +146,27 @@ class SqliteServiceTest(unittest.TestCase):
         # Nothing half-received is left behind.
         self.assertEqual(os.listdir(os.path.join(self.inbox.folder, "data", "archives", "incoming")), [])
 
+    def test_numbers_beyond_any_row_are_pages_that_do_not_exist(self):
+        huge = "99999999999999999999999"
+        for path in (f"/inbox/signatures/{huge}", f"/inbox/reports/{huge}", f"/inbox/reports/{huge}/archive",
+                     f"/inbox/api/signatures/{huge}", f"/inbox/api/reports/{huge}", "/inbox/api/signatures/0"):
+            status, _ = self.inbox.request("GET", path, headers={"Authorization": "Bearer " + TOKEN})
+            self.assertEqual(status, 404, path)
+        self.assertEqual(self.inbox.api(f"/inbox/api/signatures?page={huge}")["signatures"], [])
+        self.assertIn("signatures", self.inbox.api(f"/inbox/api/signatures?page=-{huge}"))
+        some = self.inbox.api("/inbox/api/signatures")["signatures"] or [{"id": 1}]
+        for before in (huge, "-" + huge):
+            status, _ = self.inbox.request("GET", f"/inbox/api/signatures/{some[0]['id']}?before={before}",
+                                           headers={"Authorization": "Bearer " + TOKEN})
+            self.assertIn(status, (200, 404), before)
+
+    def test_only_the_services_user_may_read_what_it_stores(self):
+        self.assertEqual(self.inbox.upload(archives.good(text="private files"))[0], 200)
+        data = os.path.join(self.inbox.folder, "data")
+        for folder, _, names in os.walk(data):
+            for name in [folder] + [os.path.join(folder, n) for n in names]:
+                self.assertEqual(os.stat(name).st_mode & 0o077, 0, name)
+
     def test_slow_clients_are_answered_408_while_others_are_served(self):
         slow = []
         for _ in range(3):
@@ -215,6 +236,39 @@ class SqliteServiceTest(unittest.TestCase):
         stored = {r["archive_sha256"]: r["archive_size"] for _, r in self.reports().values()}
         for data in bodies:
             self.assertEqual(stored.get(hashlib.sha256(data).hexdigest()), len(data))
+
+
+class FullDiskTest(unittest.TestCase):
+    """A disk that fills during an upload, as the service meets it: writes
+    fail part way. A file-size limit on the service makes any file past
+    256 KiB fail so, whether waitress spools the body (past 512 KiB) or
+    the archive store receives it."""
+
+    def setUp(self):
+        folder = tempfile.mkdtemp(prefix="inbox_full_disk_")
+        self.addCleanup(shutil.rmtree, folder, True)
+        self.inbox = InboxService(folder, limits={resource.RLIMIT_FSIZE: 256 << 10})
+        self.inbox.__enter__()
+        self.addCleanup(self.inbox.__exit__)
+
+    def test_an_upload_that_meets_a_full_disk_is_answered_503_and_nothing_of_it_stays(self):
+        def dump_of(size):
+            return archives.archive([("CRASH.DMP", os.urandom(size)), ("CRASHLOG.TXT", archives.crash_log())])
+        small, in_memory, spooled = dump_of(50_000), dump_of(400_000), dump_of(900_000)
+        self.assertEqual(self.inbox.upload(small)[0], 200)
+        for data in (in_memory, spooled, in_memory):
+            status, body = self.inbox.upload(data)
+            self.assertEqual(status, 503, body)
+            self.assertNotIn(b"STATUS_", body)
+        self.assertEqual(self.inbox.upload(dump_of(60_000))[0], 200)
+        self.assertIsNone(self.inbox.process.poll())
+        stored = {r["archive_sha256"] for _, r in self.inbox.all_reports()}
+        self.assertEqual(len(stored), 2)
+        self.assertIn(hashlib.sha256(small).hexdigest(), stored)
+        archives_folder = os.path.join(self.inbox.folder, "data", "archives")
+        self.assertEqual(os.listdir(os.path.join(archives_folder, "incoming")), [])
+        on_disk = {name for folder, _, names in os.walk(archives_folder) for name in names}
+        self.assertEqual(on_disk, stored)
 
 
 class ManyConnectionsTest(unittest.TestCase):
