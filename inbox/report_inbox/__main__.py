@@ -60,7 +60,7 @@ def main(argv=None):
             changes["data_dir"] = os.path.abspath(args.data_dir)
         if args.database is not None:
             changes["database"] = args.database
-        settings = dataclasses.replace(settings, **changes)
+        settings = settings_file.check(dataclasses.replace(settings, **changes))
         token = _token(args.token_file)
         os.makedirs(settings.data_dir, mode=0o700, exist_ok=True)
         store = ArchiveStore(os.path.join(settings.data_dir, "archives"))

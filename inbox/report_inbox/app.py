@@ -13,6 +13,9 @@ def create_app(settings, storage, store, token):
         SESSION_COOKIE_HTTPONLY=True,
         SESSION_COOKIE_SAMESITE="Strict",
         SESSION_COOKIE_NAME="inbox_session",
+        # Behind the TLS proxy the browser must never send the session over
+        # plain HTTP; only a setting for a loopback-only inbox says otherwise.
+        SESSION_COOKIE_SECURE=not settings.plain_http_on_loopback,
         JSON_SORT_KEYS=False,
     )
     app.register_blueprint(submission.create_blueprint(settings, storage, store))
@@ -28,6 +31,8 @@ def create_app(settings, storage, store, token):
         response.headers.setdefault("X-Content-Type-Options", "nosniff")
         response.headers.setdefault("Referrer-Policy", "no-referrer")
         response.headers.setdefault("X-Frame-Options", "DENY")
+        if not settings.plain_http_on_loopback:
+            response.headers.setdefault("Strict-Transport-Security", "max-age=31536000")
         return response
 
     return app

@@ -38,8 +38,10 @@ def create_blueprint(storage, store, token):
             return None
         if holds_token(request.args.get("token")):
             flask.session["inbox"] = True
-            # The token leaves the address bar and the history at once.
-            return flask.redirect(request.base_url)
+            # The token leaves the address bar and the history at once. The
+            # address is relative: the service behind a TLS proxy does not
+            # know the scheme and host the browser used.
+            return flask.redirect(request.script_root + request.path)
         if request.path.startswith("/inbox/api/"):
             return flask.jsonify(error="the inbox token is required"), 401
         return flask.render_template("sign_in.html", failed="token" in request.args), 401

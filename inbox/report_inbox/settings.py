@@ -15,6 +15,10 @@
     client_timeout = 30
     # connections held open at once, fewer if the open-files limit is lower
     max_connections = 1000
+    # "yes" only where browsers reach the inbox itself over plain HTTP on
+    # this machine's loopback; otherwise it sits behind a TLS proxy and its
+    # cookie is sent over HTTPS only
+    plain_http_on_loopback = no
 
     [application plugin_Drovan.exe]
     current_version = dr20100201
@@ -51,6 +55,7 @@ class Settings:
     threads: int = 8
     client_timeout: int = 30
     max_connections: int = 1000
+    plain_http_on_loopback: bool = False
     applications: tuple = ()
 
     @property
@@ -75,11 +80,35 @@ def _positive(section, key, default):
     return value
 
 
+def _yes_or_no(section, key):
+    try:
+        return section.getboolean(key, fallback=False)
+    except ValueError:
+        raise SettingsError(f"{key} must be yes or no") from None
+
+
 def parse_listen(text):
     host, sep, port = text.rpartition(":")
     if not sep or not port.isdigit() or not 0 <= int(port) <= 65535:
         raise SettingsError(f"listen must be HOST:PORT, not {text!r}")
     return host.strip("[]") or "127.0.0.1", int(port)
+
+
+def check(settings):
+    """Raises SettingsError for settings that contradict each other."""
+    if settings.plain_http_on_loopback and not _is_loopback(settings.host):
+        raise SettingsError(f"plain_http_on_loopback needs a loopback listen address, not {settings.host}")
+    return settings
+
+
+def _is_loopback(host):
+    import ipaddress
+    if host == "localhost":
+        return True
+    try:
+        return ipaddress.ip_address(host).is_loopback
+    except ValueError:
+        return False
 
 
 def load(path):
@@ -105,7 +134,7 @@ def load(path):
         applications.append(Application(app_name, section["current_version"].strip(),
                                         section.get("update_page", "").strip()))
     data_dir = service.get("data_dir", ".")
-    return Settings(
+    return check(Settings(
         host=host, port=port,
         data_dir=os.path.join(os.path.dirname(os.path.abspath(path)), data_dir),
         database=service.get("database", "").strip(),
@@ -116,4 +145,5 @@ def load(path):
         threads=_positive(service, "threads", 8),
         client_timeout=_positive(service, "client_timeout", 30),
         max_connections=_positive(service, "max_connections", 1000),
-        applications=tuple(applications))
+        plain_http_on_loopback=_yes_or_no(service, "plain_http_on_loopback"),
+        applications=tuple(applications)))

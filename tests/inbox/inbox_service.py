@@ -65,9 +65,13 @@ class PrivatePostgres:
 
 
 class InboxService:
-    def __init__(self, folder, database="", settings="", current_version="dr20100201", limits=None):
-        """`limits`: resource limits of the service process, {RLIMIT_...: value}."""
+    def __init__(self, folder, database="", settings="", current_version="dr20100201", limits=None,
+                 plain_http=True):
+        """`limits`: resource limits of the service process, {RLIMIT_...: value}.
+        `plain_http`: browsers reach it over plain HTTP on the loopback, so
+        its cookie is not HTTPS-only; without, it is as behind a TLS proxy."""
         self.folder = folder
+        self.plain_http = plain_http
         self.limits = limits or {}
         self.database = database
         self.extra_settings = settings
@@ -81,6 +85,7 @@ class InboxService:
         with open(config, "w") as f:
             f.write("[service]\nlisten = 127.0.0.1:0\ndata_dir = data\n"
                     "update_page = https://updates.example.com/?app={app_id}&lang={lang}\n"
+                    f"plain_http_on_loopback = {'yes' if self.plain_http else 'no'}\n"
                     f"{self.extra_settings}\n"
                     f"[application plugin_Drovan.exe]\ncurrent_version = {self.current_version}\n")
         port_file = os.path.join(self.folder, "port")
@@ -126,13 +131,14 @@ class InboxService:
     def url(self, path):
         return f"http://127.0.0.1:{self.port}{path}"
 
-    def request(self, method, path, body=None, headers=None, timeout=60):
-        """(status, body bytes) of one request."""
+    def request(self, method, path, body=None, headers=None, timeout=60, with_headers=False):
+        """(status, body bytes) of one request, and its headers if asked."""
         connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
         try:
             connection.request(method, path, body=body, headers=headers or {})
             response = connection.getresponse()
-            return response.status, response.read()
+            answer = response.status, response.read()
+            return answer + (response.headers,) if with_headers else answer
         finally:
             connection.close()
 

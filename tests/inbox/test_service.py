@@ -238,6 +238,30 @@ class SqliteServiceTest(unittest.TestCase):
             self.assertEqual(stored.get(hashlib.sha256(data).hexdigest()), len(data))
 
 
+class BehindTlsProxyTest(unittest.TestCase):
+    """The inbox as a TLS proxy serves it: its own address and scheme are
+    not the browser's, so nothing it sends back may name them."""
+
+    def test_the_cookie_is_https_only_and_redirects_are_relative(self):
+        folder = tempfile.mkdtemp(prefix="inbox_tls_")
+        self.addCleanup(shutil.rmtree, folder, True)
+        for plain_http in (False, True):
+            with InboxService(os.path.join(folder, str(plain_http)), plain_http=plain_http) as inbox:
+                status, _, headers = inbox.request("GET", "/inbox/signatures/1?token=" + TOKEN,
+                                                   headers={"Host": "reports.example.com"}, with_headers=True)
+                self.assertEqual((status, headers["Location"]), (302, "/inbox/signatures/1"))
+                cookie = headers["Set-Cookie"]
+                self.assertIn("HttpOnly", cookie)
+                self.assertEqual("Secure" in cookie, not plain_http, cookie)
+                self.assertEqual("Strict-Transport-Security" in headers, not plain_http)
+                for path in ("/", "/inbox/sign-in"):
+                    status, _, headers = inbox.request(
+                        "POST" if "sign" in path else "GET", path, body=b"token=" + TOKEN.encode(),
+                        headers={"Content-Type": "application/x-www-form-urlencoded"}, with_headers=True)
+                    self.assertEqual(status, 302)
+                    self.assertTrue(headers["Location"].startswith("/"), headers["Location"])
+
+
 class FullDiskTest(unittest.TestCase):
     """A disk that fills during an upload, as the service meets it: writes
     fail part way. A file-size limit on the service makes any file past

@@ -13,7 +13,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "inbox"))
 
 import archives  # noqa: E402
 from report_inbox.app_identity import is_out_of_date, split_app_id  # noqa: E402
-from report_inbox.settings import Application, Settings  # noqa: E402
+from report_inbox.settings import Application, Settings, SettingsError, load  # noqa: E402
 from report_inbox.triage import UNREADABLE_ARCHIVE, UNREADABLE_LOG, triage  # noqa: E402
 
 SETTINGS = Settings(applications=(Application("plugin_Drovan.exe", "dr20100201"),),
@@ -165,6 +165,25 @@ class AppIdentityTest(unittest.TestCase):
         self.assertFalse(is_out_of_date(APP, SETTINGS))
         self.assertTrue(is_out_of_date("dr20090101plugin_Drovan.exe", SETTINGS))
         self.assertFalse(is_out_of_date("dr20090101other.exe", SETTINGS))
+
+
+class SettingsTest(unittest.TestCase):
+    def load(self, text):
+        fd, path = tempfile.mkstemp(suffix=".ini")
+        with os.fdopen(fd, "w") as f:
+            f.write(text)
+        self.addCleanup(os.unlink, path)
+        return load(path)
+
+    def test_plain_http_is_allowed_only_on_the_loopback(self):
+        self.assertFalse(self.load("[service]\n").plain_http_on_loopback)
+        self.assertTrue(self.load("[service]\nlisten = 127.0.0.1:8080\nplain_http_on_loopback = yes\n")
+                        .plain_http_on_loopback)
+        self.assertTrue(self.load("[service]\nlisten = [::1]:8080\nplain_http_on_loopback = yes\n")
+                        .plain_http_on_loopback)
+        for listen in ("0.0.0.0:8080", "192.0.2.7:80", "[::]:8080"):
+            with self.assertRaises(SettingsError):
+                self.load(f"[service]\nlisten = {listen}\nplain_http_on_loopback = yes\n")
 
 
 if __name__ == "__main__":
