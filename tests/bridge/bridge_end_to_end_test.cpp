@@ -271,28 +271,28 @@ TEST(BridgeEndToEndTest, CallClientZeroAndOneAnswerThePlugin) {
     Host_Sandbox sandbox("act=2\nact_text=0\n");
     Client_Run run(sandbox, "start\ncall 8\nsleep 800\n", "0 u64:5 i32:9\n");
     const auto log = run.finish();
-    EXPECT_TRUE(sandbox.call_within("callback 0 r=1 v=0 n=0", 5000));
+    EXPECT_TRUE(sandbox.call_within("callback 0 r=1 v=0 n=0", 15000));
     EXPECT_TRUE(starting(log, "ask 0").empty());  // an empty text asks nothing
   }
   {
     Host_Sandbox sandbox("act=2\nact_text=3\nact_item=4\n");
     Client_Run run(sandbox, "start\ncall 8\nsleep 800\n", "0 u64:5 i32:9\n");
     const auto log = run.finish();
-    EXPECT_TRUE(sandbox.call_within("callback 0 r=1 v=5 n=9", 5000));
+    EXPECT_TRUE(sandbox.call_within("callback 0 r=1 v=5 n=9", 15000));
     EXPECT_TRUE(contains(log, "ask 0 " + hex(le32(4)) + " " + hex("xxx")));
   }
   {
     Host_Sandbox sandbox("act=3\n");
     Client_Run run(sandbox, "start\ncall 8\nsleep 800\n", "1 str:hello i32:1 i32:2\n");
     run.finish();
-    EXPECT_TRUE(sandbox.call_within("callback 1 r=1 text=hello len=5 a=1 b=2", 5000));
+    EXPECT_TRUE(sandbox.call_within("callback 1 r=1 text=hello len=5 a=1 b=2", 15000));
   }
   {
     // Two results where three are due: a failure, every output zero.
     Host_Sandbox sandbox("act=3\n");
     Client_Run run(sandbox, "start\ncall 8\nsleep 800\n", "1 str:hello i32:1\n");
     run.finish();
-    EXPECT_TRUE(sandbox.call_within("callback 1 r=0 text=(null) len=0 a=0 b=0", 5000));
+    EXPECT_TRUE(sandbox.call_within("callback 1 r=0 text=(null) len=0 a=0 b=0", 15000));
   }
 }
 

@@ -124,7 +124,7 @@ TEST_F(HostProcessTest, AStartWithoutArgumentsShowsThePlugin) {
   Host_Sandbox sandbox("");
   auto host = sandbox.start(L"");
   ASSERT_TRUE(sandbox.ready_within(kStartMs));
-  EXPECT_TRUE(sandbox.call_within("slot 24 1", 5000));
+  EXPECT_TRUE(sandbox.call_within("slot 24 1", 15000));
   EXPECT_TRUE(sandbox.has_call("slot 17 0 0 0 0"));
   EXPECT_TRUE(host->running());
 }
@@ -133,7 +133,7 @@ TEST_F(HostProcessTest, AFirstStartWithALinkOpensItAfterLoadingAndShowsThePlugin
   Host_Sandbox sandbox("");
   auto host = sandbox.start(L"magnet://first");
   ASSERT_TRUE(sandbox.ready_within(kStartMs));
-  ASSERT_TRUE(sandbox.call_within("slot 24 1", 5000));
+  ASSERT_TRUE(sandbox.call_within("slot 24 1", 15000));
   const auto calls = sandbox.calls();
   EXPECT_EQ(std::vector<std::string>(calls.begin() + 3, calls.begin() + 7),
             (std::vector<std::string>{"slot 17 0 0 0 0", "slot 2", "slot 15 magnet://first", "slot 24 1"}));
@@ -146,7 +146,7 @@ TEST_F(HostProcessTest, ASecondStartWithoutArgumentsBringsTheRunningPluginForwar
   auto second = sandbox.start(L"");
   EXPECT_EQ(second->wait(kStartMs), 0u);
   EXPECT_TRUE(sandbox.ready_within(0));
-  EXPECT_TRUE(sandbox.call_within("slot 24 1", 5000));
+  EXPECT_TRUE(sandbox.call_within("slot 24 1", 15000));
   EXPECT_TRUE(first->running());
 }
 
@@ -176,7 +176,7 @@ TEST_F(HostProcessTest, ASecondStartWithALinkHandsItDecodedToTheRunningPlugin) {
   auto second = sandbox.start(L"\"" + widened(link) + L"\"");
   EXPECT_EQ(second->wait(kStartMs), 0u);
   EXPECT_TRUE(sandbox.has_call("slot 15 " + link));
-  EXPECT_TRUE(sandbox.call_within("slot 24 1", 5000));
+  EXPECT_TRUE(sandbox.call_within("slot 24 1", 15000));
   EXPECT_FALSE(sandbox.ready_within(0));  // handing over a link does not set it
 
   // Not UTF-8: the plug-in is still asked, with an empty link.
@@ -224,7 +224,7 @@ TEST_F(HostProcessTest, TheHeartbeatRunsAPostedShowRequestWithinATick) {
   EXPECT_FALSE(sandbox.has_call("slot 24 1"));
   const auto sent = std::chrono::steady_clock::now();
   ::SendMessageTimeoutW(window, where_are_you_message(), 1, 0, SMTO_BLOCK, 5000, &answer);
-  ASSERT_TRUE(sandbox.call_within("slot 24 1", 5000));
+  ASSERT_TRUE(sandbox.call_within("slot 24 1", 15000));
   // About one tick; the bound leaves room for a loaded machine.
   EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(1000));
 }
@@ -233,7 +233,7 @@ TEST_F(HostProcessTest, AHungRunningHostIsTreatedAsAbsent) {
   Host_Sandbox sandbox("sleep_slot=24\nsleep_ms=30000\n");
   auto first = sandbox.start(L"");
   ASSERT_TRUE(sandbox.ready_within(kStartMs));
-  ASSERT_TRUE(sandbox.call_within("slot 24 1", 5000));  // its main thread now sleeps
+  ASSERT_TRUE(sandbox.call_within("slot 24 1", 15000));  // its main thread now sleeps
 
   const auto begun = std::chrono::steady_clock::now();
   auto second = sandbox.start(L"");
