@@ -1,10 +1,12 @@
 #include "crash/crash_handlers.h"
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <exception>
 
 #include "crash/crash_report.h"
+#include "crash/minidump.h"
 
 namespace Crash_Capture {
 
@@ -12,15 +14,35 @@ namespace {
 
 constexpr wchar_t kFilterLabel[] = L"CustomUnhandledExceptionFilter()";
 constexpr wchar_t kGuardLabel[] = L"Exception_Debuger";
-// Room for the capture, whatever the faulting thread has left.
-constexpr SIZE_T kWriterStack = 256 * 1024;
+// Room for a stack overflow's capture, which cannot run on the stack that
+// overflowed.
+constexpr SIZE_T kHelperStack = 256 * 1024;
+// How long a stack overflow's helper may take before the process ends
+// without it, and how long a thread that faulted during another thread's
+// capture waits for that capture to end the process.
+constexpr DWORD kHelperBoundMs = 30000;
+constexpr DWORD kCaptureBoundMs = 60000;
+// What GCC's 64-bit unwinder raises to throw a C++ exception: one that
+// reaches the filter was thrown where nothing catches it, and the stack
+// still holds the place it was thrown from.
+constexpr DWORD kGccThrowCode = 0x20474343;
 
-// Set until the first crash takes it.
-std::atomic<bool> g_report_pending{true};
+// The thread that took the capture (0 until a fault takes it), and the
+// helper that writes a stack overflow's report for it.
+std::atomic<DWORD> g_capturing_thread{0};
+std::atomic<DWORD> g_helper_thread{0};
 
 [[noreturn]] void end_process() {
   ::TerminateProcess(::GetCurrentProcess(), kCrashExitCode);
   ::ExitProcess(kCrashExitCode);  // not reached
+}
+
+// Another thread's capture ends the process; this thread only waits for
+// that, so the report it writes is complete. Sleeping touches neither the
+// heap nor the loader lock.
+[[noreturn]] void wait_for_other_capture() {
+  for (DWORD waited = 0; waited < kCaptureBoundMs; waited += 100) ::Sleep(100);
+  end_process();
 }
 
 struct Report_Job {
@@ -31,15 +53,37 @@ struct Report_Job {
 };
 
 DWORD WINAPI write_report_thread(void* data) {
+  g_helper_thread = ::GetCurrentThreadId();
   auto* job = static_cast<Report_Job*>(data);
   job->result = write_crash_files(job->pointers, job->label, job->thread_id);
   return 0;
+}
+
+// A thread whose stack overflowed has a few pages left at most: its report
+// is written on a helper with a stack of its own. Only here is a thread
+// started during a capture, since starting one takes the heap and the
+// loader lock that the faulting thread may hold.
+int write_on_helper(Report_Job& job) {
+  const HANDLE helper = ::CreateThread(nullptr, kHelperStack, write_report_thread, &job, 0, nullptr);
+  if (helper == nullptr) {
+    write_report_thread(&job);
+    return job.result;
+  }
+  const DWORD waited = ::WaitForSingleObject(helper, kHelperBoundMs);
+  if (waited != WAIT_OBJECT_0) end_process();
+  ::CloseHandle(helper);
+  return job.result;
 }
 
 [[noreturn]] void raise_cpp_exception() {
   ::RaiseException(kCppExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
   end_process();
 }
+
+// abort() of the shared C runtime, whoever called it: a plug-in's own copy
+// of the C++ runtime ends there when an exception leaves the plug-in's
+// code uncaught, with the stack still as it was at the throw.
+void abort_signal_handler(int) { raise_cpp_exception(); }
 
 void invalid_parameter_handler(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {
   throw 0;
@@ -61,6 +105,22 @@ EXCEPTION_DISPOSITION __cdecl guard_handler(EXCEPTION_RECORD* record, void*, CON
   // No report could be written: the unhandled-exception filter ends it.
   return ExceptionContinueSearch;
 }
+
+// Links a guard frame into the chain for its lifetime, and out again even
+// when a caller further up catches what passes through.
+class Guard_Registration {
+ public:
+  Guard_Registration() {
+    asm volatile("movl %%fs:0, %0" : "=r"(frame_.previous));
+    asm volatile("movl %0, %%fs:0" : : "r"(&frame_) : "memory");
+  }
+  ~Guard_Registration() { asm volatile("movl %0, %%fs:0" : : "r"(frame_.previous) : "memory"); }
+  Guard_Registration(const Guard_Registration&) = delete;
+  Guard_Registration& operator=(const Guard_Registration&) = delete;
+
+ private:
+  Guard_Frame frame_{nullptr, guard_handler};
+};
 #endif
 
 // The handler must reach the C runtime the program's functions use: the
@@ -81,16 +141,25 @@ void set_invalid_parameter_handler() {
 }  // namespace
 
 int write_crash_report(EXCEPTION_POINTERS* pointers, const wchar_t* handler_label) {
-  if (!g_report_pending.exchange(false)) end_process();
-  Report_Job job{pointers, handler_label, ::GetCurrentThreadId(), 0};
-  const HANDLE writer = ::CreateThread(nullptr, kWriterStack, write_report_thread, &job, 0, nullptr);
-  if (writer == nullptr) {
-    write_report_thread(&job);
-  } else {
-    ::WaitForSingleObject(writer, INFINITE);
-    ::CloseHandle(writer);
+  const DWORD self = ::GetCurrentThreadId();
+  DWORD owner = 0;
+  if (!g_capturing_thread.compare_exchange_strong(owner, self)) {
+    // A fault of the capture itself ends the process as far as it got.
+    if (owner == self || g_helper_thread == self) end_process();
+    wait_for_other_capture();
   }
-  return job.result;
+  // A C++ exception thrown where nothing catches it is reported as one,
+  // with the context of its throw.
+  EXCEPTION_RECORD record = *pointers->ExceptionRecord;
+  EXCEPTION_POINTERS reported{&record, pointers->ContextRecord};
+  if (record.ExceptionCode == kGccThrowCode) {
+    record.ExceptionCode = kCppExceptionCode;
+    record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
+    record.NumberParameters = 0;
+  }
+  Report_Job job{&reported, handler_label, self, 0};
+  if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW) return write_on_helper(job);
+  return write_crash_files(&reported, handler_label, self);
 }
 
 LONG WINAPI CustomUnhandledExceptionFilter(EXCEPTION_POINTERS* pointers) {
@@ -99,28 +168,22 @@ LONG WINAPI CustomUnhandledExceptionFilter(EXCEPTION_POINTERS* pointers) {
 }
 
 void install_crash_handlers() {
+  prepare_minidump();
   ::SetUnhandledExceptionFilter(CustomUnhandledExceptionFilter);
   set_invalid_parameter_handler();
   std::set_terminate(raise_cpp_exception);
+  std::signal(SIGABRT, abort_signal_handler);
 }
 
+// Nothing here catches a C++ exception: one that nothing catches ends in
+// std::terminate (or, in the 64-bit build, in the filter) before a single
+// frame is unwound, so the report shows where it was thrown.
 void crash_guard(const std::function<void()>& body) {
 #if defined(_WIN64)
-  try {
-    body();
-  } catch (...) {
-    raise_cpp_exception();
-  }
+  body();
 #else
-  Guard_Frame frame{nullptr, guard_handler};
-  asm volatile("movl %%fs:0, %0" : "=r"(frame.previous));
-  asm volatile("movl %0, %%fs:0" : : "r"(&frame) : "memory");
-  try {
-    body();
-  } catch (...) {
-    raise_cpp_exception();
-  }
-  asm volatile("movl %0, %%fs:0" : : "r"(frame.previous) : "memory");
+  Guard_Registration guard;
+  body();
 #endif
 }
 

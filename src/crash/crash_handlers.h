@@ -19,11 +19,14 @@ inline constexpr DWORD kCppExceptionCode = 0xE06D7363;
 // start of the message loop, in case a library replaced the filter.
 void install_crash_handlers();
 
-// The report, once per process: a second entry (another fault, or one while
-// the report is written) ends the process at once with 100. The files are
-// written on a thread of their own, so a thread that overflowed its stack
-// still gets a complete report. Returns 1 when CRASHLOG.TXT was written and
-// the reporter started.
+// The report, once per process, written on the faulting thread: the heap
+// and loader locks it may hold are its own to re-enter there, and another
+// thread could wait for them for ever. Only a stack overflow is written on a
+// helper thread with a stack of its own, waited for at most 30 s. A fault of
+// the capture itself ends the process at once with 100; a fault on any
+// other thread meanwhile waits for the capture, which ends the process, so
+// the first report is always complete. Returns 1 when CRASHLOG.TXT was
+// written and the reporter started.
 int write_crash_report(EXCEPTION_POINTERS* pointers, const wchar_t* handler_label);
 
 LONG WINAPI CustomUnhandledExceptionFilter(EXCEPTION_POINTERS* pointers);
@@ -33,8 +36,8 @@ LONG WINAPI CustomUnhandledExceptionFilter(EXCEPTION_POINTERS* pointers);
 // is a structured-exception frame of its own; the 64-bit build has no such
 // frames in this compiler, and there a structured exception travels on to
 // the unhandled-exception filter, which reports it under its own label. In
-// both, a C++ exception that leaves `body` is reported as "a Microsoft C++
-// Exception".
+// both, a C++ exception that nothing catches is reported as "a Microsoft
+// C++ Exception" where it was thrown, before anything is unwound.
 void crash_guard(const std::function<void()>& body);
 
 }  // namespace Crash_Capture

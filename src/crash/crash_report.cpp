@@ -222,9 +222,15 @@ int write_crash_files(EXCEPTION_POINTERS* pointers, const wchar_t* handler_label
   wchar_t application[kPathUnits];
   name_without_extension(base, application, kPathUnits);
 
+  // Without a dump the text report and the reporter still follow; the log
+  // then says why the dump is missing, since an older CRASH.DMP may still
+  // lie beside it.
+  DWORD dump_error = 0;
   const HANDLE dump = create_beside(path, L"CRASH.DMP");
-  if (dump != INVALID_HANDLE_VALUE) {
-    write_minidump(dump, pointers, thread_id);
+  if (dump == INVALID_HANDLE_VALUE) {
+    dump_error = ::GetLastError();
+  } else {
+    if (!write_minidump(dump, pointers, thread_id)) dump_error = ::GetLastError() != 0 ? ::GetLastError() : 1;
     ::CloseHandle(dump);
   }
 
@@ -259,6 +265,7 @@ int write_crash_files(EXCEPTION_POINTERS* pointers, const wchar_t* handler_label
   } else {
     ::CloseHandle(system_log);
   }
+  if (dump_error != 0) log_printf(log, L"CRASH.DMP not written (error %u).\r\n", static_cast<unsigned>(dump_error));
   log_printf(log, L"\r\n===== [end of %s] =====\r\n", L"CRASHLOG.TXT");
   log_flush(log);
   ::CloseHandle(log);

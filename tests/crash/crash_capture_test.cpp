@@ -6,9 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "crash/crash_handlers.h"
+#include "minidump_view.h"
 #include "support/child_process.h"
 #include "support/host_sandbox.h"
 
@@ -149,34 +154,122 @@ TEST_F(CrashCaptureTest, AFaultOnAnUnguardedThreadReachesTheFilter) {
   EXPECT_EQ(reporter_starts().size(), 1u);
 }
 
-TEST_F(CrashCaptureTest, ASecondFaultDuringTheReportEndsAtOnce) {
+TEST_F(CrashCaptureTest, AFaultOnAnotherThreadWaitsForTheReportInProgress) {
   EXPECT_EQ(run(L"second_fault"), 100u);
-  EXPECT_TRUE(fs::exists(dir_ / "CRASH.DMP"));
-  // The report stopped where the second fault found it: no reporter.
-  EXPECT_TRUE(reporter_starts().empty());
+  EXPECT_NE(log().find("===== [end of CRASHLOG.TXT] ====="), std::string::npos);
+  EXPECT_EQ(reporter_starts().size(), 1u);
 }
 
-// The real host, faulting inside the sample plug-in on its main thread.
-void expect_host_report(const std::string& control, const std::string& description) {
+TEST_F(CrashCaptureTest, AFaultOfTheCapturingThreadEndsAtOnce) {
+  // The program writes a report itself, then faults on the same thread: the
+  // second entry ends the process without a second report.
+  EXPECT_EQ(run(L"reentered"), 100u);
+  EXPECT_EQ(reporter_starts().size(), 1u);
+}
+
+// The real host beside a stand-in reporter, faulting inside the sample
+// plug-in in one of the ways a plug-in faults.
+struct Host_Crash {
+  fs::path dir;
+  std::optional<DWORD> exit_code;  // none: still running after 60 s
+  std::string log;
+  Minidump_View dump;
+  std::vector<std::string> reporter_starts;
+  std::vector<std::string> plugin_calls;
+};
+
+Host_Crash crash_host(const std::string& control, const std::function<void(const fs::path&)>& prepare = {}) {
   Test_Support::Host_Sandbox sandbox(control);
   fs::copy_file(fs::path(program_dir()) / "faultpost_stand_in.exe", sandbox.dir() / "Faultpost.exe");
+  if (prepare) prepare(sandbox.dir());
   auto host = sandbox.start(L"");  // the show request calls slot 24
-  EXPECT_EQ(host->wait(60000), 100u);
+  Host_Crash crash;
+  crash.dir = sandbox.dir();
+  crash.exit_code = host->wait(60000);
+  // The stand-in reporter records its start as it begins; give it time.
+  const fs::path starts = sandbox.dir() / "Faultpost.args";
+  for (int i = 0; i < 100 && !fs::exists(starts); ++i) ::Sleep(100);
   ::Sleep(300);
-  const std::string text = crash_log(sandbox.dir());
-  EXPECT_EQ(text.find("plugin_Drovan caused " + description + " \r\nin module plugin_Drovan.dll at "), 0u) << text;
-  EXPECT_NE(text.find("===== [end of CRASHLOG.TXT] ====="), std::string::npos);
-  EXPECT_EQ(Test_Support::read_lines(sandbox.dir() / "Faultpost.args"),
-            std::vector<std::string>{"\"" + utf8((sandbox.dir() / "Faultpost.exe").wstring()) +
-                                     "\" \"dr20100201plugin_Drovan.exe\""});
+  crash.log = crash_log(sandbox.dir());
+  crash.dump = read_minidump(read_file(sandbox.dir() / "CRASH.DMP"));
+  crash.reporter_starts = Test_Support::read_lines(starts);
+  crash.plugin_calls = sandbox.calls();
+  return crash;
+}
+
+// One complete report of `description`, raised in `module`, and one start
+// of the reporter.
+void expect_one_report(const Host_Crash& crash, const std::string& description, const std::string& module) {
+  EXPECT_EQ(crash.exit_code, 100u);
+  EXPECT_EQ(crash.log.find("plugin_Drovan caused " + description + " \r\nin module " + module), 0u) << crash.log;
+  EXPECT_NE(crash.log.find("===== [end of CRASHLOG.TXT] ====="), std::string::npos);
+  EXPECT_EQ(crash.reporter_starts.size(), 1u);
 }
 
 TEST(HostCrashTest, ANullWriteInThePluginNamesTheLibraryAndTheHost) {
-  expect_host_report("crash_slot=24\n", "an Access Violation (0xc0000005)");
+  const Host_Crash crash = crash_host("crash_slot=24\n");
+  expect_one_report(crash, "an Access Violation (0xc0000005)", "plugin_Drovan.dll at ");
+  ASSERT_EQ(crash.reporter_starts.size(), 1u);
+  EXPECT_EQ(crash.reporter_starts[0],
+            "\"" + utf8((crash.dir / "Faultpost.exe").wstring()) + "\" \"dr20100201plugin_Drovan.exe\"");
+  EXPECT_TRUE(crash.dump.valid);
+  EXPECT_EQ(crash.dump.code, 0xC0000005u);
 }
 
 TEST(HostCrashTest, AStackOverflowInThePluginGetsACompleteReport) {
-  expect_host_report("overflow_slot=24\n", "a Stack Overflow (0xc00000fd)");
+  const Host_Crash crash = crash_host("overflow_slot=24\n");
+  expect_one_report(crash, "a Stack Overflow (0xc00000fd)", "plugin_Drovan.dll at ");
+  EXPECT_EQ(crash.dump.code, 0xC00000FDu);
+}
+
+// Starting a thread takes the heap's lock and the loader lock, and runs
+// every library's DLL_THREAD_ATTACH: none of that may stand between a
+// fault and its report.
+TEST(HostCrashTest, AFaultHoldingALockThatThreadsNeedIsReported) {
+  for (const char* control : {"heap_lock_slot=24\n", "loader_lock_slot=24\n", "attach_lock_slot=24\n"}) {
+    SCOPED_TRACE(control);
+    const Host_Crash crash = crash_host(control);
+    expect_one_report(crash, "an Access Violation (0xc0000005)", "plugin_Drovan.dll at ");
+    EXPECT_TRUE(crash.dump.valid);
+    EXPECT_EQ(crash.dump.code, 0xC0000005u);
+  }
+}
+
+TEST(HostCrashTest, TwoThreadsFaultingAtOnceGiveOneCompleteReport) {
+  const Host_Crash crash = crash_host("twin_fault_slot=24\n");
+  expect_one_report(crash, "an Access Violation (0xc0000005)", "plugin_Drovan.dll at ");
+  EXPECT_TRUE(crash.dump.valid);
+  EXPECT_EQ(crash.dump.code, 0xC0000005u);
+}
+
+TEST(HostCrashTest, AnUncaughtCppExceptionIsReportedWhereItWasThrown) {
+  const Host_Crash crash = crash_host("throw_slot=24\n");
+  EXPECT_EQ(crash.exit_code, 100u);
+  EXPECT_NE(crash.log.find("caused a Microsoft C++ Exception (0xe06d7363)"), std::string::npos) << crash.log;
+  EXPECT_NE(crash.log.find("===== [end of CRASHLOG.TXT] ====="), std::string::npos);
+  EXPECT_EQ(crash.reporter_starts.size(), 1u);
+  ASSERT_TRUE(crash.dump.valid);
+  EXPECT_EQ(crash.dump.code, kCppExceptionCode);
+  // Nothing was unwound: the thread's stack still returns into the function
+  // that threw.
+  uintptr_t site = 0;
+  for (const auto& line : crash.plugin_calls) {
+    if (line.rfind("throw_site ", 0) == 0) site = std::stoull(line.substr(11), nullptr, 16);
+  }
+  ASSERT_NE(site, 0u);
+  EXPECT_TRUE(crash.dump.stack_holds(site, site + 512));
+}
+
+TEST(HostCrashTest, ADumpThatCannotBeWrittenStillLeavesTheLogAndStartsTheReporter) {
+  // Another program holds the old dump open without sharing it.
+  Core_Common::Unique_Handle held;
+  const Host_Crash crash = crash_host("crash_slot=24\n", [&](const fs::path& dir) {
+    std::ofstream(dir / "CRASH.DMP") << "an older dump";
+    held.reset(::CreateFileW((dir / "CRASH.DMP").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  });
+  held.reset();
+  expect_one_report(crash, "an Access Violation (0xc0000005)", "plugin_Drovan.dll at ");
+  EXPECT_NE(crash.log.find("CRASH.DMP not written (error 32).\r\n"), std::string::npos) << crash.log;
 }
 
 }  // namespace

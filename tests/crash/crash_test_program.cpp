@@ -7,7 +7,8 @@
 // no_parameters (an access violation raised without its two parameters),
 // unmapped_ip (a call to an address on no mapped page), stack_overflow,
 // other_thread (a null write on a thread without the guard), second_fault
-// (a second thread faults as soon as CRASH.DMP appears), uncaught (a C++
+// (a second thread faults as soon as CRASH.DMP appears), reentered (a
+// fault of the thread that has just written a report), uncaught (a C++
 // exception that nothing catches, outside the guard), start_only (no
 // fault: starts the reporter as the capture would, for a baseline).
 // Before it faults it prints "fault_at T", T the system time in 100 ns
@@ -64,6 +65,16 @@ void fault(const std::string& mode) {
     std::printf("%d\n", overflow(0));
   } else if (mode == "other_thread") {
     std::thread(null_write).join();
+  } else if (mode == "reentered") {
+    // A report written here, then a fault of the same thread: as if the
+    // capture itself had faulted.
+    EXCEPTION_RECORD record{};
+    record.ExceptionCode = EXCEPTION_BREAKPOINT;
+    CONTEXT context{};
+    ::RtlCaptureContext(&context);
+    EXCEPTION_POINTERS pointers{&record, &context};
+    Crash_Capture::write_crash_report(&pointers, L"crash_test_program");
+    null_write();
   } else if (mode == "second_fault") {
     std::thread([] {
       const std::wstring dump = beside_program(L"CRASH.DMP");

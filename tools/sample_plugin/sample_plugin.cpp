@@ -26,6 +26,14 @@
 //   hash_length=N    characters of slot 42's hash text (32)
 //   crash_slot=N     a null-pointer write when slot N is called
 //   overflow_slot=N  slot N recurses until its thread's stack is gone
+//   heap_lock_slot=N  slot N faults while it holds the process heap's lock
+//   loader_lock_slot=N slot N faults while it holds the loader lock
+//   attach_lock_slot=N slot N faults while it holds the lock that this
+//                    library's DLL_THREAD_ATTACH takes (no thread can start)
+//   twin_fault_slot=N slot N lets two threads of the plug-in fault at once
+//   throw_slot=N     slot N calls throw_from_marked_site, which logs
+//                    "throw_site ADDRESS" (an address inside it) and throws a
+//                    C++ exception that nothing in the plug-in catches
 //   sleep_slot=N, sleep_ms=M
 //                    slot N sleeps M ms on the calling thread (a hung host)
 //   act=A            what slot 39 sets off, on a thread of the plug-in's own,
@@ -45,6 +53,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <stdexcept>
 #include <string>
 
 #include "bridge/plugin_contract.h"
@@ -122,12 +131,76 @@ int overflow(int depth) {
   return overflow(depth + 1) + page[0];
 }
 
+CRITICAL_SECTION g_attach_lock;  // taken by every DLL_THREAD_ATTACH
+
+volatile int* volatile g_null = nullptr;
+
+[[noreturn]] void null_write(int value) {
+  *g_null = value;
+  __builtin_unreachable();
+}
+
+void note(int slot, const char* format = "", ...);
+
+void fault_holding_loader_lock(int slot) {
+  using Lock_Fn = LONG(NTAPI*)(ULONG, ULONG*, ULONG_PTR*);
+  const auto lock = reinterpret_cast<Lock_Fn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "LdrLockLoaderLock")));
+  ULONG_PTR cookie = 0;
+  if (lock != nullptr) lock(0, nullptr, &cookie);
+  null_write(slot);
+}
+
+HANDLE g_fault_together = nullptr;  // released once both threads wait
+
+DWORD WINAPI fault_when_released(void* value) {
+  ::WaitForSingleObject(g_fault_together, INFINITE);
+  null_write(static_cast<int>(reinterpret_cast<intptr_t>(value)));
+}
+
+// Two threads released at the same moment, each writing through null.
+void fault_on_two_threads(int slot) {
+  g_fault_together = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  for (int i = 0; i < 2; ++i) {
+    ::CreateThread(nullptr, 0, fault_when_released, reinterpret_cast<void*>(static_cast<intptr_t>(slot)), 0, nullptr);
+  }
+  ::Sleep(200);
+  ::SetEvent(g_fault_together);
+  ::Sleep(INFINITE);
+}
+
+// The place a test looks for in the faulting thread's stack.
+__attribute__((noinline)) void throw_from_marked_site() {
+marked:
+  note(-3, "%p", &&marked);
+  throw std::runtime_error("thrown by the sample plug-in");
+}
+
+// The faults a test can ask of a slot.
+void fault_if_asked(int slot) {
+  if (control("crash_slot", -1) == slot) null_write(slot);
+  if (control("overflow_slot", -1) == slot) overflow(0);
+  if (control("heap_lock_slot", -1) == slot) {
+    ::HeapLock(::GetProcessHeap());
+    null_write(slot);
+  }
+  if (control("loader_lock_slot", -1) == slot) fault_holding_loader_lock(slot);
+  if (control("attach_lock_slot", -1) == slot) {
+    ::EnterCriticalSection(&g_attach_lock);
+    null_write(slot);
+  }
+  if (control("twin_fault_slot", -1) == slot) fault_on_two_threads(slot);
+  if (control("throw_slot", -1) == slot) throw_from_marked_site();
+  if (control("sleep_slot", -1) == slot) ::Sleep(static_cast<DWORD>(control("sleep_ms", 0)));
+}
+
 // Appends one line to the call log.
-void note(int slot, const char* format = "", ...) {
+void note(int slot, const char* format, ...) {
   char text[512];
-  // -1: the export; -2: what a host callback answered.
+  // -1: the export; -2: what a host callback answered; -3: the throw site.
   int used = slot == -1   ? std::snprintf(text, sizeof text, "fill")
              : slot == -2 ? std::snprintf(text, sizeof text, "callback")
+             : slot == -3 ? std::snprintf(text, sizeof text, "throw_site")
                           : std::snprintf(text, sizeof text, "slot %d", slot);
   va_list args;
   va_start(args, format);
@@ -142,9 +215,7 @@ void note(int slot, const char* format = "", ...) {
     std::fclose(file);
   }
   read_control();
-  if (slot >= 0 && control("crash_slot", -1) == slot) *static_cast<volatile int*>(nullptr) = slot;
-  if (slot >= 0 && control("overflow_slot", -1) == slot) overflow(0);
-  if (slot >= 0 && control("sleep_slot", -1) == slot) ::Sleep(static_cast<DWORD>(control("sleep_ms", 0)));
+  if (slot >= 0) fault_if_asked(slot);
 }
 
 // Texts are logged in UTF-8, so a test sees exactly what arrived.
@@ -413,6 +484,12 @@ extern "C" void WINAPI drovan_fill_table(Plugin_Function_Table* table) {
 }
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) g_module = module;
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_module = module;
+    ::InitializeCriticalSection(&g_attach_lock);
+  } else if (reason == DLL_THREAD_ATTACH) {
+    ::EnterCriticalSection(&g_attach_lock);
+    ::LeaveCriticalSection(&g_attach_lock);
+  }
   return TRUE;
 }
