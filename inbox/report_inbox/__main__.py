@@ -21,6 +21,8 @@ import sys
 from . import server, settings as settings_file
 from .app import create_app
 from .archive_store import ArchiveStore
+from .database_archives import DatabaseArchives
+from .retention import RetentionThread
 from .storage import open_storage
 
 
@@ -63,8 +65,11 @@ def main(argv=None):
         settings = settings_file.check(dataclasses.replace(settings, **changes))
         token = _token(args.token_file)
         os.makedirs(settings.data_dir, mode=0o700, exist_ok=True)
-        store = ArchiveStore(os.path.join(settings.data_dir, "archives"))
-        storage = open_storage(settings)
+        if settings.archives == "database":
+            store = DatabaseArchives(lambda: storage)
+        else:
+            store = ArchiveStore(os.path.join(settings.data_dir, "archives"))
+        storage = open_storage(settings, store)
     except (settings_file.SettingsError, OSError, ValueError) as error:
         print(f"report_inbox: {error}", file=sys.stderr)
         return 2
@@ -74,18 +79,22 @@ def main(argv=None):
 
     http = server.create(create_app(settings, storage, store, token), settings)
     port = http.effective_port
-    logging.getLogger("report_inbox").info("listening on %s:%s, storing in %s (%s)", settings.host, port,
-                                           settings.data_dir, "PostgreSQL" if settings.database else "SQLite")
+    logging.getLogger("report_inbox").info(
+        "listening on %s:%s, storing in %s (%s, archives in %s)", settings.host, port, settings.data_dir,
+        "PostgreSQL" if settings.database else "SQLite", settings.archives)
     if args.port_file:
         with open(args.port_file + ".tmp", "w") as f:
             f.write(str(port))
         os.replace(args.port_file + ".tmp", args.port_file)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    retention = RetentionThread(storage, settings)
+    retention.start()
     try:
         http.run()
     except SystemExit:
         pass
     finally:
+        retention.stop()
         http.task_dispatcher.shutdown()
     return 0
 

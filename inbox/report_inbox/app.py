@@ -18,6 +18,7 @@ def create_app(settings, storage, store, token):
         SESSION_COOKIE_SECURE=not settings.plain_http_on_loopback,
         JSON_SORT_KEYS=False,
     )
+    app.url_map.converters["row_id"] = inbox_pages.RowId
     app.register_blueprint(submission.create_blueprint(settings, storage, store))
     app.register_blueprint(inbox_pages.create_blueprint(storage, store, token))
 

@@ -1,10 +1,15 @@
 """Uploaded archives on disk, named by the SHA-256 of their bytes.
 
 An archive is received straight into a temporary file in the store's own
-folder, hashed as it is written; keeping it flushes it to disk, renames it
+folder, hashed as it is written; placing it flushes it to disk, renames it
 to its hash and flushes the rename before the report is listed. A name
 that exists always holds the whole archive, even after a power loss, and
 two uploads of the same bytes end as one file.
+
+The storage calls attach and detach inside the transaction that lists or
+removes a report, under the lock of that archive: listing checks the file
+is still there, since removing the last report of the same bytes may have
+taken it meanwhile.
 """
 import dataclasses
 import hashlib
@@ -37,6 +42,10 @@ class IncomingArchive:
 
     def hexdigest(self):
         return self._digest.hexdigest()
+
+    def finish(self):
+        """Everything written is in the file, for reading it by its path."""
+        self._file.flush()
 
     def discard(self):
         """Removes the file unless it was kept; safe to call again."""
@@ -76,7 +85,7 @@ class ArchiveStore:
     def receive(self, limit):
         return IncomingArchive(self._incoming, limit)
 
-    def keep(self, incoming):
+    def place(self, incoming):
         """Stores a received archive under its hash."""
         incoming.flush()
         os.fsync(incoming.fileno())
@@ -93,10 +102,27 @@ class ArchiveStore:
 
     def forget(self, kept):
         """Removes an archive this process just created but could not list."""
+        if kept.created:
+            try:
+                os.unlink(self.path(kept.digest))
+            except OSError:
+                pass
+
+    def attach(self, storage, cursor, digest, incoming):
+        return os.path.exists(self.path(digest))
+
+    def detach(self, storage, cursor, digest):
         try:
-            os.unlink(self.path(kept.digest))
-        except OSError:
+            os.unlink(self.path(digest))
+        except FileNotFoundError:
             pass
+
+    def open(self, digest):
+        """The archive's bytes as a file, or None when it is gone."""
+        try:
+            return open(self.path(digest), "rb")
+        except FileNotFoundError:
+            return None
 
 
 def _sync_folder(folder):

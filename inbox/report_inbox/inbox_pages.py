@@ -6,17 +6,35 @@ A browser presents the token once (the sign-in form, or "?token=" on any
 page) and then carries a session cookie signed with a key that lives as
 long as the process; a script may send "Authorization: Bearer <token>".
 """
+import datetime
 import hmac
 
 import flask
+from werkzeug.routing import BaseConverter
 
-from . import day_plot
+from . import day_plot, retention
 from .storage import MAX_ID, PAGE
 
-# Row ids as the databases hold them: a larger number in an address is a
-# page that does not exist, not a failed query.
-ID = f"int(min=1, max={MAX_ID})"
 MAX_PAGE = MAX_ID // PAGE
+ID = "row_id"
+
+
+class RowId(BaseConverter):
+    """A row id in an address. Ids are 64-bit in both databases: a larger
+    number names no row (0), rather than failing the query."""
+    regex = r"\d{1,30}"
+
+    def to_python(self, value):
+        number = int(value)
+        return number if number <= MAX_ID else 0
+
+    def to_url(self, value):
+        return str(int(value))
+
+
+def _who():
+    """Whom a deletion is logged as: the token holder, from where."""
+    return f"the token holder at {flask.request.remote_addr}"
 
 
 def create_blueprint(storage, store, token):
@@ -80,7 +98,8 @@ def create_blueprint(storage, store, token):
 
     @blueprint.get("/reports-per-day.svg")
     def reports_per_day():
-        days = [(row["day"], row["reports"]) for row in storage.reports_per_day()]
+        since = (datetime.date.today() - datetime.timedelta(days=day_plot.MAX_DAYS)).isoformat()
+        days = [(row["day"], row["reports"]) for row in storage.reports_per_day(since)]
         return flask.Response(day_plot.svg(days), mimetype="image/svg+xml")
 
     @blueprint.get(f"/signatures/<{ID}:signature_id>")
@@ -99,8 +118,36 @@ def create_blueprint(storage, store, token):
     @blueprint.get(f"/reports/<{ID}:report_id>/archive")
     def archive(report_id):
         found = storage.report(report_id) or flask.abort(404)
-        return flask.send_file(store.path(found["archive_sha256"]), mimetype="application/zip",
-                               as_attachment=True, download_name=f"report-{report_id}.zip")
+        stream = store.open(found["archive_sha256"]) or flask.abort(404)
+        return flask.send_file(stream, mimetype="application/zip", as_attachment=True,
+                               download_name=f"report-{report_id}.zip")
+
+    # Deleting: a form on the pages (the session cookie is SameSite=Strict,
+    # so no other site can post it) and DELETE on the JSON views.
+    @blueprint.post(f"/reports/<{ID}:report_id>/delete")
+    def delete_report(report_id):
+        found = storage.report(report_id) or flask.abort(404)
+        retention.delete_report(storage, report_id, _who())
+        if storage.signature(found["signature_id"]):
+            return flask.redirect(flask.url_for("inbox.signature", signature_id=found["signature_id"]))
+        return flask.redirect(flask.url_for("inbox.signatures"))
+
+    @blueprint.post(f"/signatures/<{ID}:signature_id>/delete")
+    def delete_signature(signature_id):
+        storage.signature(signature_id) or flask.abort(404)
+        retention.delete_signature(storage, signature_id, _who())
+        return flask.redirect(flask.url_for("inbox.signatures"))
+
+    @blueprint.delete(f"/api/reports/<{ID}:report_id>")
+    def api_delete_report(report_id):
+        if not retention.delete_report(storage, report_id, _who()):
+            flask.abort(404)
+        return flask.jsonify(deleted_reports=1)
+
+    @blueprint.delete(f"/api/signatures/<{ID}:signature_id>")
+    def api_delete_signature(signature_id):
+        storage.signature(signature_id) or flask.abort(404)
+        return flask.jsonify(deleted_reports=retention.delete_signature(storage, signature_id, _who()))
 
     # Pages of PAGE entries: "next_page" and "older_than" say how to ask for
     # the next one, and are null on the last.

@@ -5,8 +5,12 @@ import psycopg2
 from .storage import Storage
 
 
+from .migrations import MIGRATION_LOCK
+
+
 class PostgresStorage(Storage):
     id_type = "BIGSERIAL"
+    blob_type = "BYTEA"
     marker = "%s"
 
     def __init__(self, address):
@@ -20,3 +24,10 @@ class PostgresStorage(Storage):
             connection = psycopg2.connect(self.address)
             self._local.connection = connection
         return connection
+
+    def lock_for_migration(self, cursor):
+        cursor.execute("SELECT pg_advisory_xact_lock(%s)", (MIGRATION_LOCK,))
+
+    def lock_archive(self, cursor, digest):
+        # 60 bits of the digest: distinct archives share a lock only by chance.
+        cursor.execute("SELECT pg_advisory_xact_lock(%s)", (int(digest[:15], 16),))

@@ -19,6 +19,20 @@
     # this machine's loopback; otherwise it sits behind a TLS proxy and its
     # cookie is sent over HTTPS only
     plain_http_on_loopback = no
+    # versions filed apart per application; later ones go to "(other versions)"
+    max_versions = 100
+    # reports of applications not configured below, all in one signature of
+    # their own; the oldest go first
+    max_unknown_reports = 1000
+    # retention, 0 for none: reports older than keep_days, and the oldest
+    # reports while all archives together take more than keep_total_mb
+    keep_days = 0
+    keep_total_mb = 0
+    retention_check_seconds = 600
+    # "files" in data_dir, or "database": in the database with the reports,
+    # so several services on several machines share one PostgreSQL and
+    # keep nothing on their own disks
+    archives = files
 
     [application plugin_Drovan.exe]
     current_version = dr20100201
@@ -56,6 +70,12 @@ class Settings:
     client_timeout: int = 30
     max_connections: int = 1000
     plain_http_on_loopback: bool = False
+    max_versions: int = 100
+    max_unknown_reports: int = 1000
+    keep_days: int = 0
+    keep_total_bytes: int = 0
+    retention_check_seconds: int = 600
+    archives: str = "files"
     applications: tuple = ()
 
     @property
@@ -80,6 +100,16 @@ def _positive(section, key, default):
     return value
 
 
+def _not_negative(section, key):
+    try:
+        value = section.getint(key, fallback=0)
+    except ValueError:
+        raise SettingsError(f"{key} must be a whole number") from None
+    if value < 0:
+        raise SettingsError(f"{key} must not be negative")
+    return value
+
+
 def _yes_or_no(section, key):
     try:
         return section.getboolean(key, fallback=False)
@@ -98,6 +128,8 @@ def check(settings):
     """Raises SettingsError for settings that contradict each other."""
     if settings.plain_http_on_loopback and not _is_loopback(settings.host):
         raise SettingsError(f"plain_http_on_loopback needs a loopback listen address, not {settings.host}")
+    if settings.archives not in ("files", "database"):
+        raise SettingsError(f"archives must be files or database, not {settings.archives!r}")
     return settings
 
 
@@ -146,4 +178,10 @@ def load(path):
         client_timeout=_positive(service, "client_timeout", 30),
         max_connections=_positive(service, "max_connections", 1000),
         plain_http_on_loopback=_yes_or_no(service, "plain_http_on_loopback"),
+        max_versions=_positive(service, "max_versions", 100),
+        max_unknown_reports=_positive(service, "max_unknown_reports", 1000),
+        keep_days=_not_negative(service, "keep_days"),
+        keep_total_bytes=_not_negative(service, "keep_total_mb") << 20,
+        retention_check_seconds=_positive(service, "retention_check_seconds", 600),
+        archives=service.get("archives", "files").strip(),
         applications=tuple(applications)))

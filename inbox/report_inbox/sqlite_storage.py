@@ -32,7 +32,7 @@ class SqliteStorage(Storage):
             self._local.connection = _Autocommitting(connection)
         return self._local.connection
 
-    def _begin(self, cursor):
+    def begin(self, cursor):
         # Taking the write lock first: a deferred transaction that meets a
         # writer while upgrading fails instead of waiting.
         cursor.execute("BEGIN IMMEDIATE")

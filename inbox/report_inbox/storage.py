@@ -1,42 +1,16 @@
 """Where reports and their signatures are kept: the same tables and
-queries on SQLite (one file, the default) and on PostgreSQL. A report row
-is written, with its signature's count, in one transaction, and only after
-its archive is complete in the archive store: whatever is listed can be
-downloaded.
+queries on SQLite (one file, the default) and on PostgreSQL.
+
+A report row is written, with its signature's and its version's counts, in
+one transaction, and only once its archive is complete in the archive
+store: whatever is listed can be downloaded. The same archive from the same
+install is one report, however often it is sent. Removing a report takes
+its counts back and its archive with it, once no other report shares it.
 """
 import dataclasses
 import threading
 
-SCHEMA = """
-CREATE TABLE IF NOT EXISTS signatures (
-    id {id_type} PRIMARY KEY,
-    application TEXT NOT NULL,
-    version TEXT NOT NULL,
-    exception_code TEXT NOT NULL,
-    module TEXT NOT NULL,
-    module_offset TEXT NOT NULL,
-    report_count BIGINT NOT NULL,
-    first_seen TEXT NOT NULL,
-    last_seen TEXT NOT NULL,
-    UNIQUE (application, version, exception_code, module, module_offset)
-);
-CREATE TABLE IF NOT EXISTS reports (
-    id {id_type} PRIMARY KEY,
-    signature_id BIGINT NOT NULL REFERENCES signatures (id),
-    received_at TEXT NOT NULL,
-    app_ver TEXT NOT NULL,
-    install_id TEXT NOT NULL,
-    user_msg TEXT NOT NULL,
-    file_name TEXT NOT NULL,
-    archive_sha256 TEXT NOT NULL,
-    archive_size BIGINT NOT NULL,
-    entries TEXT NOT NULL,
-    problems TEXT NOT NULL,
-    crash_log TEXT NOT NULL
-);
-CREATE INDEX IF NOT EXISTS reports_by_signature ON reports (signature_id, id);
-CREATE INDEX IF NOT EXISTS reports_by_time ON reports (received_at);
-"""
+from . import migrations
 
 # received_at is ISO 8601 UTC text ("2026-12-09T10:11:12Z"): it orders and
 # cuts into days the same way in both databases.
@@ -50,22 +24,35 @@ ON CONFLICT (application, version, exception_code, module, module_offset) DO UPD
                       THEN excluded.first_seen ELSE signatures.first_seen END,
     last_seen = CASE WHEN excluded.last_seen > signatures.last_seen
                      THEN excluded.last_seen ELSE signatures.last_seen END
-RETURNING id
+RETURNING id, report_count
+"""
+ADD_VERSION = """
+INSERT INTO versions (application, version, report_count, signature_count) VALUES (?, ?, 1, ?)
+ON CONFLICT (application, version) DO UPDATE SET
+    report_count = versions.report_count + 1,
+    signature_count = versions.signature_count + excluded.signature_count
 """
 ADD_REPORT = """
-INSERT INTO reports (signature_id, received_at, app_ver, install_id, user_msg, file_name, archive_sha256,
-                     archive_size, entries, problems, crash_log)
-VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)
+INSERT INTO reports (signature_id, received_at, app_ver, install_id, user_msg, file_name, file_name_bytes,
+                     archive_sha256, archive_size, entries, problems, crash_log)
+VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)
 RETURNING id
 """
 SIGNATURE_COLUMNS = ("id, application, version, exception_code, module, module_offset, report_count, "
-                     "first_seen, last_seen")
-REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, user_msg, file_name, archive_sha256, "
-                  "archive_size, entries, problems, crash_log")
+                     "install_count, first_seen, last_seen")
+REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, user_msg, file_name, file_name_bytes, "
+                  "archive_sha256, archive_size, entries, problems, crash_log")
 LISTED_REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, substr(user_msg, 1, 200) AS user_msg, "
                          "file_name, archive_sha256, archive_size, substr(problems, 1, 500) AS problems")
 PAGE = 100
 MAX_ID = (1 << 63) - 1
+MAX_LISTED_VERSIONS = 200
+OTHER_VERSIONS = "(other versions)"
+
+
+class ArchiveMissing(Exception):
+    """The archive a report was to be listed with is gone: removed with an
+    older report of the same bytes while this one was being received."""
 
 
 @dataclasses.dataclass(frozen=True)
@@ -75,6 +62,7 @@ class NewReport:
     install_id: str
     user_msg: str
     file_name: str
+    file_name_bytes: bytes  # the name as it came, in whatever encoding
     archive_sha256: str
     archive_size: int
     entries: str      # one name per line
@@ -82,94 +70,210 @@ class NewReport:
     crash_log: str
 
 
+@dataclasses.dataclass(frozen=True)
+class Filed:
+    report_id: int
+    signature_id: int
+    again: bool  # the same archive from the same install was already filed
+
+
 class Storage:
-    """The queries; a subclass supplies connections and the parameter
-    marker of its driver."""
+    """The queries; a subclass supplies connections, the parameter marker
+    of its driver and how it locks."""
     id_type = "INTEGER"
+    blob_type = "BLOB"
     marker = "?"
 
     def __init__(self):
         self._local = threading.local()
+        self.archives = None  # the archive store, set by open_storage
+        self.max_versions = 100
 
     def connection(self):
         raise NotImplementedError
 
-    def _sql(self, text):
+    def sql(self, text):
         return text if self.marker == "?" else text.replace("?", self.marker)
 
-    def _fetch(self, sql, *args):
+    def begin(self, cursor):
+        pass
+
+    def lock_for_migration(self, cursor):
+        pass
+
+    def lock_archive(self, cursor, digest):
+        """Serialises everything done to the reports of one archive: filing
+        a report of it and removing its last report (and with it the
+        archive) never interleave."""
+
+    def _execute(self, cursor, sql, *args):
+        cursor.execute(self.sql(sql), args)
+        return cursor
+
+    def fetch(self, sql, *args):
         connection = self.connection()
         cursor = connection.cursor()
         try:
-            cursor.execute(self._sql(sql), args)
+            cursor.execute(self.sql(sql), args)
             columns = [d[0] for d in cursor.description]
             return [dict(zip(columns, row)) for row in cursor.fetchall()]
         finally:
             cursor.close()
             _quietly_roll_back(connection)
 
-    def create_schema(self):
-        connection = self.connection()
-        cursor = connection.cursor()
-        for statement in SCHEMA.format(id_type=self.id_type).split(";"):
-            if statement.strip():
-                cursor.execute(statement)
-        cursor.close()
-        connection.commit()
-
-    def add_report(self, signature, report):
-        """Files the report; returns its id."""
+    def _write(self, work):
+        """Runs work(cursor) in one transaction and returns what it returns."""
         connection = self.connection()
         cursor = connection.cursor()
         try:
-            self._begin(cursor)
-            cursor.execute(self._sql(ADD_SIGNATURE), (*dataclasses.astuple(signature), report.received_at,
-                                                      report.received_at))
-            signature_id = cursor.fetchone()[0]
-            cursor.execute(self._sql(ADD_REPORT), (signature_id, *dataclasses.astuple(report)))
-            report_id = cursor.fetchone()[0]
+            self.begin(cursor)
+            result = work(cursor)
             connection.commit()
-            return report_id
+            return result
         except BaseException:
             _quietly_roll_back(connection)
             raise
         finally:
             cursor.close()
 
-    def _begin(self, cursor):
-        pass
+    def create_schema(self):
+        migrations.migrate(self)
+
+    # Filing
+
+    def add_report(self, signature, report, incoming):
+        """Files the report, its archive attached from `incoming` by the
+        archive store; a report of the same archive and install already
+        filed is answered instead."""
+        def work(cursor):
+            self.lock_archive(cursor, report.archive_sha256)
+            found = self._execute(cursor, "SELECT id, signature_id FROM reports WHERE archive_sha256 = ? "
+                                          "AND install_id = ? ORDER BY id LIMIT 1",
+                                  report.archive_sha256, report.install_id).fetchone()
+            if found:
+                return Filed(found[0], found[1], True)
+            if not self.archives.attach(self, cursor, report.archive_sha256, incoming):
+                raise ArchiveMissing(report.archive_sha256)
+            filed_as = self._bounded_version(cursor, signature)
+            signature_id, count = self._execute(cursor, ADD_SIGNATURE, *dataclasses.astuple(filed_as),
+                                                report.received_at, report.received_at).fetchone()
+            if report.install_id and not self._execute(
+                    cursor, "SELECT 1 FROM reports WHERE signature_id = ? AND install_id = ? LIMIT 1",
+                    signature_id, report.install_id).fetchone():
+                self._execute(cursor, "UPDATE signatures SET install_count = install_count + 1 WHERE id = ?",
+                              signature_id)
+            self._execute(cursor, ADD_VERSION, filed_as.application, filed_as.version, 1 if count == 1 else 0)
+            report_id = self._execute(cursor, ADD_REPORT, signature_id, *dataclasses.astuple(report)).fetchone()[0]
+            return Filed(report_id, signature_id, False)
+        return self._write(work)
+
+    def _bounded_version(self, cursor, signature):
+        """The signature, its version replaced by OTHER_VERSIONS when its
+        application already has as many versions as it may: the version
+        is the sender's word, and each one is a row. (Uploads filed at the
+        same moment on PostgreSQL may pass the bound by a few.)"""
+        if self._execute(cursor, "SELECT 1 FROM versions WHERE application = ? AND version = ?",
+                         signature.application, signature.version).fetchone():
+            return signature
+        known = self._execute(cursor, "SELECT COUNT(*) FROM versions WHERE application = ?",
+                              signature.application).fetchone()[0]
+        if known < self.max_versions:
+            return signature
+        return dataclasses.replace(signature, version=OTHER_VERSIONS)
+
+    # Removing
+
+    def delete_report(self, report_id):
+        """Removes the report, its counts and, when no other report shares
+        it, its archive. False when there was no such report."""
+        def work(cursor):
+            row = self._execute(cursor, "SELECT signature_id, install_id, archive_sha256 FROM reports WHERE id = ?",
+                                report_id).fetchone()
+            if row is None:
+                return False
+            signature_id, install_id, digest = row
+            self.lock_archive(cursor, digest)
+            if self._execute(cursor, "DELETE FROM reports WHERE id = ?", report_id).rowcount != 1:
+                return False  # removed meanwhile by another process
+            count, application, version = self._execute(
+                cursor, "UPDATE signatures SET report_count = report_count - 1 WHERE id = ? "
+                        "RETURNING report_count, application, version", signature_id).fetchone()
+            if install_id and not self._execute(
+                    cursor, "SELECT 1 FROM reports WHERE signature_id = ? AND install_id = ? LIMIT 1",
+                    signature_id, install_id).fetchone():
+                self._execute(cursor, "UPDATE signatures SET install_count = install_count - 1 WHERE id = ?",
+                              signature_id)
+            if count == 0:
+                self._execute(cursor, "DELETE FROM signatures WHERE id = ?", signature_id)
+            self._execute(cursor, "UPDATE versions SET report_count = report_count - 1, "
+                                  "signature_count = signature_count - ? WHERE application = ? AND version = ?",
+                          1 if count == 0 else 0, application, version)
+            self._execute(cursor, "DELETE FROM versions WHERE application = ? AND version = ? AND report_count <= 0",
+                          application, version)
+            if not self._execute(cursor, "SELECT 1 FROM reports WHERE archive_sha256 = ? LIMIT 1",
+                                 digest).fetchone():
+                self.archives.detach(self, cursor, digest)
+            return True
+        return self._write(work)
+
+    def oldest_reports(self, limit, signature_id=None, received_before=None):
+        """(id, archive size) of the oldest reports, of one signature or
+        received before a time when given."""
+        where, args = [], []
+        if signature_id is not None:
+            where.append("signature_id = ?")
+            args.append(signature_id)
+        if received_before is not None:
+            where.append("received_at < ?")
+            args.append(received_before)
+        clause = ("WHERE " + " AND ".join(where)) if where else ""
+        return [(row["id"], row["archive_size"]) for row in self.fetch(
+            f"SELECT id, archive_size FROM reports {clause} ORDER BY id LIMIT {int(limit)}", *args)]
+
+    def total_archive_bytes(self):
+        return self.fetch("SELECT COALESCE(SUM(archive_size), 0) AS total FROM reports")[0]["total"]
+
+    # Reading
 
     def signatures(self, page=0):
         """One page of signatures, the most reported first."""
-        return self._fetch(f"SELECT {SIGNATURE_COLUMNS} FROM signatures "
+        return self.fetch(f"SELECT {SIGNATURE_COLUMNS} FROM signatures "
                            f"ORDER BY report_count DESC, last_seen DESC, id LIMIT {PAGE} OFFSET ?",
                            max(0, page) * PAGE)
 
     def signature(self, signature_id):
-        rows = self._fetch(f"SELECT {SIGNATURE_COLUMNS} FROM signatures WHERE id = ?", signature_id)
+        rows = self.fetch(f"SELECT {SIGNATURE_COLUMNS} FROM signatures WHERE id = ?", signature_id)
         return rows[0] if rows else None
+
+    def find_signature(self, application):
+        """The id of the one signature of `application`, if it has one."""
+        rows = self.fetch("SELECT id FROM signatures WHERE application = ? ORDER BY id LIMIT 1", application)
+        return rows[0]["id"] if rows else None
 
     def reports_of(self, signature_id, before=None):
         """One page of a signature's reports, newest first, older than the
         report `before` when given. The listed columns only: a report's log
         and entries are read when it is opened."""
-        return self._fetch(f"SELECT {LISTED_REPORT_COLUMNS} FROM reports WHERE signature_id = ? AND id < ? "
+        return self.fetch(f"SELECT {LISTED_REPORT_COLUMNS} FROM reports WHERE signature_id = ? AND id < ? "
                            f"ORDER BY id DESC LIMIT {PAGE}", signature_id,
                            before if before is not None else MAX_ID)
 
     def report(self, report_id):
-        rows = self._fetch(f"SELECT {REPORT_COLUMNS} FROM reports WHERE id = ?", report_id)
-        return rows[0] if rows else None
+        rows = self.fetch(f"SELECT {REPORT_COLUMNS} FROM reports WHERE id = ?", report_id)
+        if not rows:
+            return None
+        row = rows[0]
+        row["file_name_bytes"] = bytes(row["file_name_bytes"]) if row["file_name_bytes"] is not None else None
+        return row
 
     def counts_per_version(self):
-        return self._fetch("SELECT s.application, s.version, COUNT(*) AS reports, "
-                           "COUNT(DISTINCT s.id) AS signatures "
-                           "FROM reports r JOIN signatures s ON s.id = r.signature_id "
-                           "GROUP BY s.application, s.version ORDER BY s.application, s.version")
+        """Reports and signatures per version, counted as they were filed."""
+        return self.fetch("SELECT application, version, report_count AS reports, signature_count AS signatures "
+                           f"FROM versions ORDER BY application, version LIMIT {MAX_LISTED_VERSIONS}")
 
-    def reports_per_day(self):
-        return self._fetch("SELECT substr(received_at, 1, 10) AS day, COUNT(*) AS reports FROM reports "
-                           "GROUP BY substr(received_at, 1, 10) ORDER BY day")
+    def reports_per_day(self, since):
+        return self.fetch("SELECT substr(received_at, 1, 10) AS day, COUNT(*) AS reports FROM reports "
+                           "WHERE received_at >= ? GROUP BY substr(received_at, 1, 10) ORDER BY day", since)
 
 
 def _quietly_roll_back(connection):
@@ -182,7 +286,7 @@ def _quietly_roll_back(connection):
         pass
 
 
-def open_storage(settings):
+def open_storage(settings, archives):
     if settings.database.startswith(("postgresql://", "postgres://")):
         from .postgres_storage import PostgresStorage
         storage = PostgresStorage(settings.database)
@@ -192,5 +296,7 @@ def open_storage(settings):
         import os
         from .sqlite_storage import SqliteStorage
         storage = SqliteStorage(os.path.join(settings.data_dir, "inbox.sqlite3"))
+    storage.archives = archives
+    storage.max_versions = settings.max_versions
     storage.create_schema()
     return storage

@@ -21,9 +21,11 @@ import flask
 from werkzeug.exceptions import RequestEntityTooLarge
 from werkzeug.formparser import FormDataParser
 
+from . import retention
 from .app_identity import is_out_of_date, split_app_id
 from .archive_store import ArchiveTooLarge
-from .storage import NewReport
+from .filing import is_unknown_bucket, signature_for
+from .storage import ArchiveMissing, NewReport
 from .triage import UNREADABLE_ARCHIVE, Signature, Triage, triage
 
 log = logging.getLogger("report_inbox")
@@ -53,6 +55,30 @@ def unavailable():
 def _text(value):
     """Text as both databases store it: PostgreSQL refuses NUL."""
     return value.replace("\x00", "\ufffd")
+
+
+def _read_report(incoming, app_ver, install_id, form, archive, settings):
+    """The signature and the row of a received report, read from its
+    archive; a fault in reading never loses the report."""
+    digest = incoming.hexdigest()
+    identity = split_app_id(app_ver, settings)
+    try:
+        filed = triage(incoming.path, app_ver, settings)
+    except Exception as error:
+        log.exception("triage failed for archive %s", digest)
+        filed = Triage(Signature(identity.application, identity.version, "", UNREADABLE_ARCHIVE, ""),
+                       problems=[f"the archive could not be read: {type(error).__name__}"])
+    now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+    new_report = NewReport(
+        received_at=now, app_ver=_text(app_ver), install_id=install_id,
+        user_msg=_text(form.get("user_msg", "")),
+        file_name=_text(archive.filename.replace("\\", "/").rsplit("/", 1)[-1][:255]),
+        file_name_bytes=None,
+        archive_sha256=digest, archive_size=incoming.size,
+        entries=_text("\n".join(filed.entries)), problems=_text("\n".join(filed.problems)),
+        crash_log=_text(filed.crash_log))
+    signature = signature_for(filed.signature, identity, settings)
+    return Signature(*(_text(value) for value in dataclasses.astuple(signature))), new_report
 
 
 def create_blueprint(settings, storage, store):
@@ -98,39 +124,36 @@ def create_blueprint(settings, storage, store):
                 return refuse(400, 'the form has no "app_ver" field')
             if len(app_ver) > MAX_APP_ID:
                 return refuse(400, f'"app_ver" is longer than {MAX_APP_ID} characters')
-            kept = store.keep(archive.stream)
+            incoming = archive.stream
+            incoming.finish()
+            signature, new_report = _read_report(incoming, app_ver, install_id, form, archive, settings)
+            kept = store.place(incoming)
+            try:
+                filed = storage.add_report(signature, new_report, incoming)
+            except Exception:
+                store.forget(kept)
+                raise
         except OSError as error:  # a full or failing disk: nothing of this report stays
             log.warning("a report could not be received: %s", error)
             return unavailable()
-        finally:
-            for incoming in received:
-                incoming.discard()
-
-        digest, size = kept.digest, kept.size
-        try:
-            filed = triage(store.path(digest), app_ver, settings)
-        except Exception as error:  # a report is never lost to a fault in reading it
-            log.exception("triage failed for archive %s", digest)
-            identity = split_app_id(app_ver, settings)
-            filed = Triage(Signature(identity.application, identity.version, "", UNREADABLE_ARCHIVE, ""),
-                           problems=[f"the archive could not be read: {type(error).__name__}"])
-        now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
-        new_report = NewReport(
-            received_at=now, app_ver=_text(app_ver), install_id=install_id,
-            user_msg=_text(form.get("user_msg", "")),
-            file_name=_text(archive.filename.replace("\\", "/").rsplit("/", 1)[-1][:255]),
-            archive_sha256=digest, archive_size=size,
-            entries=_text("\n".join(filed.entries)), problems=_text("\n".join(filed.problems)),
-            crash_log=_text(filed.crash_log))
-        signature = Signature(*(_text(value) for value in dataclasses.astuple(filed.signature)))
-        try:
-            report_id = storage.add_report(signature, new_report)
+        except ArchiveMissing:
+            log.warning("archive %s was removed while a report of it arrived", new_report.archive_sha256)
+            return unavailable()
         except Exception:
             log.exception("a report could not be stored")
-            if kept.created:
-                store.forget(kept)
             return unavailable()
-        log.info("report %d stored: %s, %d bytes", report_id, digest, size)
+        finally:
+            for each in received:
+                each.discard()
+
+        if filed.again:
+            # A retry after a lost answer: stored once, answered the same.
+            log.info("report %d received again: %s", filed.report_id, new_report.archive_sha256)
+        else:
+            log.info("report %d stored: %s, %d bytes", filed.report_id, new_report.archive_sha256,
+                     new_report.archive_size)
+            if is_unknown_bucket(signature):
+                retention.trim_unknown(storage, settings, filed.signature_id)
         return _page("STATUS_REPORT_OK")
 
     @blueprint.get("/client/faultpost/")

@@ -89,6 +89,8 @@ class InboxService:
                     f"{self.extra_settings}\n"
                     f"[application plugin_Drovan.exe]\ncurrent_version = {self.current_version}\n")
         port_file = os.path.join(self.folder, "port")
+        if os.path.exists(port_file):  # left by an earlier start in the same folder
+            os.unlink(port_file)
         self.log_path = os.path.join(self.folder, "service.log")
         env = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "inbox"), REPORT_INBOX_TOKEN=TOKEN)
         with open(self.log_path, "w") as log:

@@ -193,7 +193,8 @@ class InboxInBrowserTest(unittest.TestCase):
         rows = table.find_elements(By.CSS_SELECTOR, "tbody tr")
         self.assertEqual(len(rows), 1, "both reports share one fault and belong under one signature")
         cells = [cell.text for cell in rows[0].find_elements(By.TAG_NAME, "td")]
-        self.assertEqual(cells[:5], ["2", "plugin_Drovan.exe", "dr20100201", "0xc0000005",
+        # Two reports from one install.
+        self.assertEqual(cells[:6], ["2", "1", "plugin_Drovan.exe", "dr20100201", "0xc0000005",
                                      "plugin_Drovan.dll+0x2c86"])
 
         plot = self.element("#plot")

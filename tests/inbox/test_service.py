@@ -6,6 +6,7 @@ import os
 import resource
 import shutil
 import socket
+import sqlite3
 import tempfile
 import time
 import unittest
@@ -31,6 +32,7 @@ def raw_exchange(port, data, read_timeout=20):
 
 class SqliteServiceTest(unittest.TestCase):
     database = staticmethod(lambda folder: "")
+    more_settings = ""
 
     @classmethod
     def setUpClass(cls):
@@ -38,7 +40,8 @@ class SqliteServiceTest(unittest.TestCase):
         cls.extras = []
         address = cls.database(cls.folder)
         cls.inbox = InboxService(os.path.join(cls.folder, "inbox"), database=address,
-                                 settings="max_upload_mb = 8\nclient_timeout = 5\nmax_unpacked_mb = 32")
+                                 settings="max_upload_mb = 8\nclient_timeout = 5\nmax_unpacked_mb = 32\n"
+                                          "max_unknown_reports = 5\nmax_versions = 4\n" + cls.more_settings)
         cls.inbox.__enter__()
 
     @classmethod
@@ -149,7 +152,7 @@ class SqliteServiceTest(unittest.TestCase):
     def test_numbers_beyond_any_row_are_pages_that_do_not_exist(self):
         huge = "99999999999999999999999"
         for path in (f"/inbox/signatures/{huge}", f"/inbox/reports/{huge}", f"/inbox/reports/{huge}/archive",
-                     f"/inbox/api/signatures/{huge}", f"/inbox/api/reports/{huge}", "/inbox/api/signatures/0"):
+                     f"/inbox/api/signatures/{huge}", f"/inbox/api/reports/{huge}", "/inbox/api/signatures/0", f"/inbox/api/reports/{'9' * 40}"):
             status, _ = self.inbox.request("GET", path, headers={"Authorization": "Bearer " + TOKEN})
             self.assertEqual(status, 404, path)
         self.assertEqual(self.inbox.api(f"/inbox/api/signatures?page={huge}")["signatures"], [])
@@ -166,6 +169,89 @@ class SqliteServiceTest(unittest.TestCase):
         for folder, _, names in os.walk(data):
             for name in [folder] + [os.path.join(folder, n) for n in names]:
                 self.assertEqual(os.stat(name).st_mode & 0o077, 0, name)
+
+    def signature_of(self, data):
+        digest = hashlib.sha256(data).hexdigest()
+        found = [(s, r) for s, r in self.inbox.all_reports() if r["archive_sha256"] == digest]
+        return found[0][0] if found else None, [r for _, r in found]
+
+    def test_the_same_report_sent_again_is_stored_once_and_installs_are_counted(self):
+        data = archives.good(text="sent again")
+        for install in ("aaaa", "aaaa", "bbbb", "aaaa", "bbbb"):
+            status, body = self.inbox.upload(data, query="?install_id=" + install)
+            self.assertEqual((status, b"STATUS_REPORT_OK" in body), (200, True))
+        signature, reports = self.signature_of(data)
+        self.assertEqual(sorted(r["install_id"] for r in reports), ["aaaa", "bbbb"])
+        # Another report of the same fault from a known install adds a
+        # report, not an install.
+        self.assertEqual(self.inbox.upload(archives.good(text="sent again, other bytes"),
+                                           query="?install_id=aaaa")[0], 200)
+        after, _ = self.signature_of(data)
+        self.assertEqual(after["report_count"], signature["report_count"] + 1)
+        self.assertEqual(after["install_count"], signature["install_count"])
+
+    def test_unknown_applications_share_one_signature_kept_to_its_newest_reports(self):
+        sent = []
+        for i in range(8):
+            data = archives.good(text=f"unknown {i}")
+            self.assertEqual(self.inbox.upload(data, app_ver=f"zz2020010{i}made_up_{i}.exe")[0], 200)
+            sent.append(hashlib.sha256(data).hexdigest())
+        unknown = [(s, r) for s, r in self.inbox.all_reports() if s["application"] == "(unknown applications)"]
+        self.assertEqual(len({s["id"] for s, _ in unknown}), 1)
+        self.assertEqual(sorted(r["archive_sha256"] for _, r in unknown), sorted(sent[-5:]))
+        self.assertEqual(unknown[0][0]["report_count"], 5)
+        self.assertIn("zz20200107made_up_7.exe", [r["app_ver"] for _, r in unknown])
+        versions = self.inbox.api("/inbox/api/signatures")["versions"]
+        self.assertFalse(any("made_up" in v["application"] for v in versions))
+
+    def test_versions_of_an_application_are_bounded(self):
+        for i in range(7):
+            data = archives.good(text=f"version {i}")
+            self.assertEqual(self.inbox.upload(data, app_ver=f"dr2009{i:04d}plugin_Drovan.exe")[0], 200)
+        versions = [v for v in self.inbox.api("/inbox/api/signatures")["versions"]
+                    if v["application"] == "plugin_Drovan.exe"]
+        self.assertLessEqual(len(versions), 5)
+        self.assertIn("(other versions)", [v["version"] for v in versions])
+        listed = sum(s["report_count"] for s in self.all_signatures() if s["application"] == "plugin_Drovan.exe")
+        self.assertEqual(sum(v["reports"] for v in versions), listed)
+
+    def all_signatures(self):
+        found, page = [], 0
+        while page is not None:
+            listing = self.inbox.api(f"/inbox/api/signatures?page={page}")
+            found += listing["signatures"]
+            page = listing["next_page"]
+        return found
+
+    def test_a_token_holder_deletes_reports_and_signatures_with_their_archives(self):
+        bearer = {"Authorization": "Bearer " + TOKEN}
+        first, second, third = (archives.archive([("CRASHLOG.TXT", archives.crash_log(module="doomed.dll",
+                                                                                      text=str(i)))])
+                                for i in range(3))
+        for data in (first, second, third):
+            self.assertEqual(self.inbox.upload(data)[0], 200)
+        signature, reports = self.signature_of(first)
+        by_digest = {r["archive_sha256"]: r["id"] for r in self.inbox.api(
+            f"/inbox/api/signatures/{signature['id']}")["reports"]}
+        first_id = by_digest[hashlib.sha256(first).hexdigest()]
+        second_id = by_digest[hashlib.sha256(second).hexdigest()]
+        self.assertEqual(self.inbox.request("DELETE", f"/inbox/api/reports/{first_id}")[0], 401)
+        self.assertEqual(self.inbox.request("DELETE", f"/inbox/api/reports/{first_id}", headers=bearer)[0], 200)
+        self.assertEqual(self.inbox.request("DELETE", f"/inbox/api/reports/{first_id}", headers=bearer)[0], 404)
+        self.assertEqual(self.inbox.request("GET", f"/inbox/reports/{first_id}/archive", headers=bearer)[0], 404)
+        self.assertEqual(self.inbox.request("POST", f"/inbox/reports/{second_id}/delete", headers=bearer)[0], 302)
+        self.assertEqual(self.inbox.api(f"/inbox/api/signatures/{signature['id']}")["signature"]["report_count"], 1)
+        self.assertEqual(self.inbox.request("DELETE", f"/inbox/api/signatures/{signature['id']}",
+                                            headers=bearer)[0], 200)
+        self.assertEqual(self.inbox.api(f"/inbox/api/signatures/{signature['id']}")[0], 404)
+        stored = {r["archive_sha256"] for _, r in self.inbox.all_reports()}
+        for data in (first, second, third):
+            digest = hashlib.sha256(data).hexdigest()
+            self.assertNotIn(digest, stored)
+            self.assertFalse(os.path.exists(os.path.join(self.inbox.folder, "data", "archives", digest[:2], digest)))
+        log = self.inbox.log()
+        self.assertIn(f"report {first_id} deleted by the token holder", log)
+        self.assertIn(f"signature {signature['id']} deleted by the token holder", log)
 
     def test_slow_clients_are_answered_408_while_others_are_served(self):
         slow = []
@@ -213,8 +299,8 @@ class SqliteServiceTest(unittest.TestCase):
     def test_a_signature_lists_its_reports_page_by_page(self):
         data = archives.good(text="paged")
         with concurrent.futures.ThreadPoolExecutor(8) as pool:
-            self.assertTrue(all(status == 200 for status, _ in pool.map(lambda _: self.inbox.upload(data),
-                                                                          range(130))))
+            self.assertTrue(all(status == 200 for status, _ in pool.map(
+                lambda i: self.inbox.upload(data, query=f"?install_id=install{i}"), range(130))))
         digest = hashlib.sha256(data).hexdigest()
         signature_id = next(s["id"] for s, r in self.inbox.all_reports() if r["archive_sha256"] == digest)
         first = self.inbox.api(f"/inbox/api/signatures/{signature_id}")
@@ -236,6 +322,78 @@ class SqliteServiceTest(unittest.TestCase):
         stored = {r["archive_sha256"]: r["archive_size"] for _, r in self.reports().values()}
         for data in bodies:
             self.assertEqual(stored.get(hashlib.sha256(data).hexdigest()), len(data))
+
+
+class RetentionTest(unittest.TestCase):
+    def setUp(self):
+        folder = tempfile.mkdtemp(prefix="inbox_retention_")
+        self.addCleanup(shutil.rmtree, folder, True)
+        self.inbox = InboxService(folder, settings="keep_days = 30\nkeep_total_mb = 1\nretention_check_seconds = 1")
+        self.inbox.__enter__()
+        self.addCleanup(self.inbox.__exit__)
+        self.archives = os.path.join(folder, "data", "archives")
+
+    def wait_for(self, condition, what):
+        end = time.monotonic() + 20
+        while not condition():
+            self.assertLess(time.monotonic(), end, what)
+            time.sleep(0.2)
+
+    def test_old_reports_and_the_oldest_past_the_size_budget_go_with_their_archives(self):
+        sent = []
+        for i in range(5):
+            data = archives.archive([("CRASH.DMP", os.urandom(300_000)), ("CRASHLOG.TXT", archives.crash_log())])
+            self.assertEqual(self.inbox.upload(data)[0], 200)
+            sent.append(hashlib.sha256(data).hexdigest())
+        # 1.5 MB against a budget of 1 MiB: the two oldest go.
+        self.wait_for(lambda: len(self.inbox.all_reports()) == 3, "the oldest reports past the budget stayed")
+        self.assertEqual(sorted(r["archive_sha256"] for _, r in self.inbox.all_reports()), sorted(sent[2:]))
+        # A report received 31 days ago, as far as the database knows.
+        with sqlite3.connect(os.path.join(self.inbox.folder, "data", "inbox.sqlite3")) as db:
+            db.execute("UPDATE reports SET received_at = '2000-01-01T00:00:00Z' WHERE archive_sha256 = ?",
+                       (sent[3],))
+        self.wait_for(lambda: len(self.inbox.all_reports()) == 2, "a report older than 30 days stayed")
+        on_disk = {name for _, _, names in os.walk(self.archives) for name in names}
+        self.assertEqual(on_disk, {sent[2], sent[4]})
+        self.assertIn("deleted to keep the archives within 1 MiB", self.inbox.log())
+        self.assertIn("older than 30 days deleted", self.inbox.log())
+
+
+class MigrationTest(unittest.TestCase):
+    OLDER_SCHEMA = """
+        CREATE TABLE signatures (id INTEGER PRIMARY KEY, application TEXT NOT NULL, version TEXT NOT NULL,
+            exception_code TEXT NOT NULL, module TEXT NOT NULL, module_offset TEXT NOT NULL,
+            report_count BIGINT NOT NULL, first_seen TEXT NOT NULL, last_seen TEXT NOT NULL,
+            UNIQUE (application, version, exception_code, module, module_offset));
+        CREATE TABLE reports (id INTEGER PRIMARY KEY, signature_id BIGINT NOT NULL REFERENCES signatures (id),
+            received_at TEXT NOT NULL, app_ver TEXT NOT NULL, install_id TEXT NOT NULL, user_msg TEXT NOT NULL,
+            file_name TEXT NOT NULL, archive_sha256 TEXT NOT NULL, archive_size BIGINT NOT NULL,
+            entries TEXT NOT NULL, problems TEXT NOT NULL, crash_log TEXT NOT NULL);
+        INSERT INTO signatures VALUES (7, 'plugin_Drovan.exe', 'dr20100201', '0xc0000005', 'old.dll', '0x10', 3,
+                                       '2026-01-01T00:00:00Z', '2026-01-03T00:00:00Z');
+        INSERT INTO reports VALUES (1, 7, '2026-01-01T00:00:00Z', 'dr20100201plugin_Drovan.exe', 'one', 'kept',
+                                    'CRASH.ZIP', 'a', 1, '', '', '');
+        INSERT INTO reports VALUES (2, 7, '2026-01-02T00:00:00Z', 'dr20100201plugin_Drovan.exe', 'one', '', '',
+                                    'b', 1, '', '', '');
+        INSERT INTO reports VALUES (3, 7, '2026-01-03T00:00:00Z', 'dr20100201plugin_Drovan.exe', 'two', '', '',
+                                    'c', 1, '', '', '');
+        """
+
+    def test_a_database_of_an_older_inbox_keeps_its_reports_and_gains_its_counts(self):
+        folder = tempfile.mkdtemp(prefix="inbox_migration_")
+        self.addCleanup(shutil.rmtree, folder, True)
+        os.makedirs(os.path.join(folder, "data"))
+        with sqlite3.connect(os.path.join(folder, "data", "inbox.sqlite3")) as db:
+            db.executescript(self.OLDER_SCHEMA)
+        for start in range(2):  # and a second start changes nothing
+            with InboxService(folder) as inbox:
+                listing = inbox.api("/inbox/api/signatures")
+                signature = inbox.api("/inbox/api/signatures/7")["signature"]
+                self.assertEqual((signature["report_count"], signature["install_count"]), (3, 2))
+                self.assertEqual([(v["version"], v["reports"], v["signatures"]) for v in listing["versions"]],
+                                 [("dr20100201", 3 + start, 1 + start)])
+                self.assertEqual(inbox.api("/inbox/api/reports/1")["report"]["user_msg"], "kept")
+                self.assertEqual(inbox.upload(archives.good(text=str(start)))[0], 200)
 
 
 class BehindTlsProxyTest(unittest.TestCase):

@@ -1,0 +1,82 @@
+"""Archives kept in the database beside the reports ("archives =
+database"), so that several services behind one proxy share one PostgreSQL
+and nothing on their own disks.
+
+An upload is still received into a temporary file (the form arrives before
+it can be judged, and triage reads it there); listing the report copies it
+into the archive_chunks table in the same transaction as the report's row,
+one piece at a time, so a report and its archive appear and go together
+and no archive is ever held whole in memory.
+"""
+import io
+import tempfile
+
+from .archive_store import IncomingArchive, Kept
+
+CHUNK = 1 << 20
+
+
+class DatabaseArchives:
+    def __init__(self, storage_getter):
+        # The storage is made after the store; it is asked for when needed.
+        self._storage = storage_getter
+
+    def receive(self, limit):
+        return IncomingArchive(tempfile.gettempdir(), limit)
+
+    def place(self, incoming):
+        incoming.finish()
+        return Kept(incoming.hexdigest(), incoming.size, False)
+
+    def forget(self, kept):
+        pass  # nothing outlives the transaction that failed
+
+    def attach(self, storage, cursor, digest, incoming):
+        cursor.execute(storage.sql("SELECT 1 FROM archive_chunks WHERE archive_sha256 = ? AND seq = 0"), (digest,))
+        if cursor.fetchone():
+            return True
+        insert = storage.sql("INSERT INTO archive_chunks (archive_sha256, seq, data) VALUES (?, ?, ?)")
+        incoming.seek(0)
+        seq = 0
+        while True:
+            data = incoming.read(CHUNK)
+            if data or seq == 0:
+                cursor.execute(insert, (digest, seq, data))
+            if len(data) < CHUNK:
+                return True
+            seq += 1
+
+    def detach(self, storage, cursor, digest):
+        cursor.execute(storage.sql("DELETE FROM archive_chunks WHERE archive_sha256 = ?"), (digest,))
+
+    def open(self, digest):
+        storage = self._storage()
+        rows = storage.fetch("SELECT COUNT(*) AS chunks FROM archive_chunks WHERE archive_sha256 = ?", digest)
+        if not rows[0]["chunks"]:
+            return None
+        return io.BufferedReader(_ChunkReader(storage, digest, rows[0]["chunks"]), CHUNK)
+
+
+class _ChunkReader(io.RawIOBase):
+    """The archive's pieces in order, each read when it is reached."""
+
+    def __init__(self, storage, digest, chunks):
+        self._storage = storage
+        self._digest = digest
+        self._chunks = chunks
+        self._next = 0
+        self._pending = b""
+
+    def readable(self):
+        return True
+
+    def readinto(self, buffer):
+        while not self._pending and self._next < self._chunks:
+            rows = self._storage.fetch("SELECT data FROM archive_chunks WHERE archive_sha256 = ? AND seq = ?",
+                                        self._digest, self._next)
+            self._next += 1
+            self._pending = bytes(rows[0]["data"]) if rows else b""
+        n = min(len(buffer), len(self._pending))
+        buffer[:n] = self._pending[:n]
+        self._pending = self._pending[n:]
+        return n
