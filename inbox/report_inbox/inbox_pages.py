@@ -12,7 +12,7 @@ import hmac
 import flask
 from werkzeug.routing import BaseConverter
 
-from . import day_plot, retention
+from . import day_plot, file_names, retention
 from .storage import MAX_ID, PAGE
 
 MAX_PAGE = MAX_ID // PAGE
@@ -112,8 +112,11 @@ def create_blueprint(storage, store, token):
     @blueprint.get(f"/reports/<{ID}:report_id>")
     def report(report_id):
         found = storage.report(report_id) or flask.abort(404)
+        raw = found["file_name_bytes"]
         return flask.render_template("report.html", report=found,
-                                     signature=storage.signature(found["signature_id"]))
+                                     signature=storage.signature(found["signature_id"]),
+                                     sent_name=file_names.display(raw) if raw is not None else None,
+                                     sent_bytes=raw.hex(" ") if raw is not None and not raw.isascii() else None)
 
     @blueprint.get(f"/reports/<{ID}:report_id>/archive")
     def archive(report_id):
@@ -167,6 +170,11 @@ def create_blueprint(storage, store, token):
 
     @blueprint.get(f"/api/reports/<{ID}:report_id>")
     def api_report(report_id):
-        return flask.jsonify(report=storage.report(report_id) or flask.abort(404))
+        found = storage.report(report_id) or flask.abort(404)
+        raw = found["file_name_bytes"]
+        # The name as sent, in hex: its encoding is not known for certain.
+        found["file_name_bytes"] = raw.hex() if raw is not None else None
+        found["file_name_sent"] = file_names.display(raw) if raw is not None else None
+        return flask.jsonify(report=found)
 
     return blueprint

@@ -19,9 +19,8 @@ import urllib.parse
 
 import flask
 from werkzeug.exceptions import RequestEntityTooLarge
-from werkzeug.formparser import FormDataParser
 
-from . import retention
+from . import file_names, multipart_form, retention
 from .app_identity import is_out_of_date, split_app_id
 from .archive_store import ArchiveTooLarge
 from .filing import is_unknown_bucket, signature_for
@@ -30,10 +29,11 @@ from .triage import UNREADABLE_ARCHIVE, Signature, Triage, triage
 
 log = logging.getLogger("report_inbox")
 
-# The fields in memory. Werkzeug checks this against its whole read
-# buffer, file data included, so it must stay well above the parser's
+# The fields in memory. The decoder checks this against its whole read
+# buffer, file data included, so it must stay well above the form's
 # 64 KiB reads or a plain upload is refused now and then.
 MAX_FIELD_BYTES = 1 << 20
+MAX_FORM_PARTS = 16
 MAX_APP_ID = 200
 _INSTALL_ID = re.compile(r"[0-9A-Za-z_-]{0,64}\Z")
 
@@ -72,8 +72,8 @@ def _read_report(incoming, app_ver, install_id, form, archive, settings):
     new_report = NewReport(
         received_at=now, app_ver=_text(app_ver), install_id=install_id,
         user_msg=_text(form.get("user_msg", "")),
-        file_name=_text(archive.filename.replace("\\", "/").rsplit("/", 1)[-1][:255]),
-        file_name_bytes=None,
+        file_name=_text(file_names.base_name(file_names.display(archive.filename_bytes))[:255]),
+        file_name_bytes=archive.filename_bytes[:file_names.MAX_NAME_BYTES],
         archive_sha256=digest, archive_size=incoming.size,
         entries=_text("\n".join(filed.entries)), problems=_text("\n".join(filed.problems)),
         crash_log=_text(filed.crash_log))
@@ -117,7 +117,7 @@ def create_blueprint(settings, storage, store):
             except ValueError as error:
                 return refuse(400, f"the form cannot be read ({error}); the upload is incomplete or malformed")
             archive = files.get("Filename")
-            if archive is None or archive.filename is None:
+            if archive is None:
                 return refuse(400, 'the form has no archive (a file part named "Filename")')
             app_ver = form.get("app_ver")
             if app_ver is None:
@@ -175,14 +175,11 @@ def _parse_form(request, store, received, settings):
     """The form's fields and files; a truncated or malformed body raises
     ValueError instead of giving an empty form. Each file part is received
     into the store and listed in `received`."""
-    def receive_file(total_content_length=None, content_type=None, filename=None, content_length=None):
+    def receive_file():
         incoming = store.receive(settings.max_upload_bytes)
         received.append(incoming)
         return incoming
 
-    parser = FormDataParser(stream_factory=receive_file, max_form_memory_size=MAX_FIELD_BYTES,
-                            max_content_length=settings.max_body_bytes, silent=False,
-                            max_form_parts=16)
-    _, form, files = parser.parse(request.stream, request.mimetype, request.content_length,
-                                  request.mimetype_params)
-    return form, files
+    boundary = request.mimetype_params["boundary"].encode("latin-1")
+    form = multipart_form.read_form(request.stream, boundary, receive_file, MAX_FIELD_BYTES, MAX_FORM_PARTS)
+    return form.fields, form.files

@@ -23,12 +23,14 @@ PG_BIN = "/usr/lib/postgresql/15/bin"
 
 
 def report_form(archive, app_ver="dr20100201plugin_Drovan.exe", user_msg="", filename="C:\\dir\\CRASH.ZIP"):
-    """The report body exactly as the reporter lays it out."""
+    """The report body exactly as the reporter lays it out; `filename` as
+    text (sent in UTF-8) or as the bytes of the sender's code page."""
     def part(header, content):
         return b"--" + BOUNDARY.encode() + b"\r\n" + header + b"\r\n\r\n" + content + b"\r\n"
     return (part(b'Content-Disposition: form-data; name="app_ver"', app_ver.encode())
             + part(b'Content-Disposition: form-data; name="user_msg"', user_msg.encode("utf-8"))
-            + part(b'Content-Disposition: form-data; name="Filename"; filename="' + filename.encode() + b'"',
+            + part(b'Content-Disposition: form-data; name="Filename"; filename="'
+                   + (filename if isinstance(filename, bytes) else filename.encode()) + b'"',
                    archive)
             + b"--" + BOUNDARY.encode() + b"--\r\n")
 

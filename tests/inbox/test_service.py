@@ -182,6 +182,13 @@ class SqliteServiceTest(unittest.TestCase):
             self.assertEqual((status, b"STATUS_REPORT_OK" in body), (200, True))
         signature, reports = self.signature_of(data)
         self.assertEqual(sorted(r["install_id"] for r in reports), ["aaaa", "bbbb"])
+        # A retry while the first attempt is still being filed.
+        at_once = archives.good(text="sent at once")
+        with concurrent.futures.ThreadPoolExecutor(6) as pool:
+            answers = list(pool.map(lambda _: self.inbox.upload(at_once, query="?install_id=cccc"), range(6)))
+        self.assertTrue(all(status == 200 and b"STATUS_REPORT_OK" in body for status, body in answers))
+        signature, reports = self.signature_of(at_once)
+        self.assertEqual(len(reports), 1)
         # Another report of the same fault from a known install adds a
         # report, not an install.
         self.assertEqual(self.inbox.upload(archives.good(text="sent again, other bytes"),
@@ -252,6 +259,29 @@ class SqliteServiceTest(unittest.TestCase):
         log = self.inbox.log()
         self.assertIn(f"report {first_id} deleted by the token holder", log)
         self.assertIn(f"signature {signature['id']} deleted by the token holder", log)
+
+    def test_file_names_in_the_senders_code_page_are_kept_as_sent(self):
+        # The last one's first character is GBK 0x81 0x5C: its second byte
+        # is a backslash, and the name must still come back byte for byte.
+        cases = [("C:\\用户\\张伟\\桌面\\崩溃报告.ZIP".encode("gbk"), "C:\\用户\\张伟\\桌面\\崩溃报告.ZIP", "崩溃报告.ZIP"),
+                 ("C:\\Users\\José\\AppData\\CRASH.ZIP".encode("cp1252"), "C:\\Users\\José\\AppData\\CRASH.ZIP",
+                  "CRASH.ZIP"),
+                 ("C:\\Users\\Zoë Müller\\CRASH.ZIP".encode("cp1252"), "C:\\Users\\Zoë Müller\\CRASH.ZIP", "CRASH.ZIP"),
+                 (b"C:\\\x81\\\\CRASH.ZIP", None, "CRASH.ZIP")]
+        for raw, shown, base in cases:
+            with self.subTest(name=raw):
+                data = archives.good(text=raw.hex())
+                status, body = self.inbox.upload(data, filename=raw)
+                self.assertEqual((status, b"STATUS_REPORT_OK" in body), (200, True), body)
+                _, [listed] = self.signature_of(data)
+                report = self.inbox.api(f"/inbox/api/reports/{listed['id']}")["report"]
+                self.assertEqual(report["file_name_bytes"], raw.hex())
+                self.assertEqual(report["file_name"], base)
+                if shown:
+                    self.assertEqual(report["file_name_sent"], shown)
+                status, page = self.inbox.request("GET", f"/inbox/reports/{listed['id']}",
+                                                  headers={"Authorization": "Bearer " + TOKEN})
+                self.assertIn((shown or base).encode(), page)
 
     def test_slow_clients_are_answered_408_while_others_are_served(self):
         slow = []
