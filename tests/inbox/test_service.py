@@ -147,7 +147,8 @@ class SqliteServiceTest(unittest.TestCase):
         self.assertEqual(status, 400)
         self.assertEqual(len(self.reports()), before)
         # Nothing half-received is left behind.
-        self.assertEqual(os.listdir(os.path.join(self.inbox.folder, "data", "archives", "incoming")), [])
+        incoming = os.path.join(self.inbox.folder, "data", "archives", "incoming")
+        self.assertEqual(os.listdir(incoming) if os.path.isdir(incoming) else [], [])
 
     def test_numbers_beyond_any_row_are_pages_that_do_not_exist(self):
         huge = "99999999999999999999999"
@@ -554,6 +555,54 @@ class PostgresServiceTest(SqliteServiceTest):
         cluster = PrivatePostgres(os.path.join(folder, "postgres"))
         cls.extras.append(cluster.__enter__())
         return cluster.address()
+
+
+class PostgresArchivesInDatabaseTest(PostgresServiceTest):
+    more_settings = "archives = database"
+
+
+class TwoServicesOnOneDatabaseTest(unittest.TestCase):
+    """Several services behind one proxy: one PostgreSQL holds the reports
+    and their archives, and nothing is on either service's disk."""
+
+    def setUp(self):
+        folder = temporary_folder("inbox_two_")
+        self.addCleanup(shutil.rmtree, folder, True)
+        database = PrivatePostgres(os.path.join(folder, "postgres")).__enter__()
+        self.addCleanup(database.__exit__, None, None, None)
+        self.services = []
+        for name in ("first", "second"):
+            service = InboxService(os.path.join(folder, name), database=database.address(),
+                                   settings="archives = database")
+            service.__enter__()
+            self.addCleanup(service.__exit__)
+            self.services.append(service)
+
+    def test_uploads_to_either_are_listed_once_and_served_whole_by_both(self):
+        bodies = [archives.archive([("CRASH.DMP", os.urandom(150_000 + i * 70_000)),
+                                    ("CRASHLOG.TXT", archives.crash_log(text=str(i)))]) for i in range(16)]
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            answers = list(pool.map(lambda i: self.services[i % 2].upload(bodies[i], query=f"?install_id=i{i}"),
+                                    range(len(bodies))))
+        self.assertEqual([status for status, _ in answers], [200] * len(bodies))
+        sent = {hashlib.sha256(data).hexdigest(): data for data in bodies}
+        for service in self.services:
+            listed = [report for _, report in service.all_reports()]
+            self.assertEqual(sorted(r["archive_sha256"] for r in listed), sorted(sent))
+            for report in listed[:6]:
+                status, data = service.request("GET", f"/inbox/reports/{report['id']}/archive",
+                                               headers={"Authorization": "Bearer " + TOKEN})
+                self.assertEqual((status, data == sent[report["archive_sha256"]]), (200, True))
+            self.assertIn("storing", service.log())
+        for service in self.services:
+            on_disk = [name for _, _, names in os.walk(os.path.join(service.folder, "data")) for name in names]
+            self.assertEqual(on_disk, [])
+        # Removed through one, gone from both.
+        gone = listed[0]
+        self.assertEqual(self.services[0].request("DELETE", f"/inbox/api/reports/{gone['id']}",
+                                                  headers={"Authorization": "Bearer " + TOKEN})[0], 200)
+        self.assertEqual(self.services[1].request("GET", f"/inbox/reports/{gone['id']}/archive",
+                                                  headers={"Authorization": "Bearer " + TOKEN})[0], 404)
 
 
 if __name__ == "__main__":
