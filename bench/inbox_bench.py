@@ -1,20 +1,23 @@
 #!/usr/bin/env python3
-"""How fast the report inbox takes in a burst of large reports, and whether
-it keeps every one of them whole.
+"""How fast the report inbox takes in typical reports from many clients at
+once, and whether it keeps every one of them whole.
 
-    /usr/bin/python3 bench/inbox_bench.py [--uploads 50] [--size-mb 5]
+    /usr/bin/python3 bench/inbox_bench.py [--reports 2000] [--size-kb 150] [--clients 64]
 
-For each storage (SQLite, then a private PostgreSQL cluster) a real service
-is started and the same distinct archives are posted at once, one
-connection each, all released together. Printed: the batch's wall time and
-throughput, and the median and p99 time from release to answer.
+For each store (SQLite with archives in files; PostgreSQL with archives in
+files; PostgreSQL with archives in the database) a real service is started
+and the same distinct archives are posted by as many clients at once, each
+sending its next report as soon as the last is answered, one connection per
+report as the reporter does. Printed: reports a second, and the median and
+p99 time from sending a report to its answer.
 
-Beside each row is a plain copy of the same bytes: every archive written to
-its own file, fsync'ed, by as many threads at once, in the same folder. The
-inbox cannot keep a report faster than the disk keeps its bytes, so that
-copy is the floor; the distance to it is what HTTP, form parsing, hashing,
-filing and the database cost. Figures are only printed: this machine's
-disk and load decide them, so they are not judged here.
+Beside each row is a plain copy of the same bytes in the same run: every
+archive written to its own file and fsync'ed, by as many threads at once,
+in the same folder. The inbox cannot keep a report faster than the disk
+keeps its bytes, so that copy is the floor; the distance to it is what
+HTTP, form parsing, hashing, filing and the database cost. Figures are
+only printed: this machine's disk and load decide them, so they are not
+judged here.
 
 The run fails only if a report is refused, missing, duplicated, or listed
 or served with other bytes than were sent.
@@ -41,8 +44,8 @@ MB = 1 << 20
 DOWNLOADED = 3
 SUBMIT = "/faultpost/submit"
 FORM_HEADERS = {"Content-Type": "multipart/form-data; boundary=" + inbox_service.BOUNDARY, "Accept": "*/*"}
-BASELINE = ("copy MB/s: the same archives written to files in the same folder by as many threads at once, "
-            "each fsync'ed (the disk's own floor)")
+BASELINE = ("copy files/s: the same archives written to files in the same folder by as many threads at once, "
+            "each fsync'ed (the disk's own floor); of copy: the inbox's rate as a share of it")
 
 
 class Upload:
@@ -59,27 +62,35 @@ class Upload:
         self.seconds = None
 
 
-def build_archives(count, size_mb, seed=20100201):
+def build_archives(count, size_kb, seed=20100201):
     """Good reports whose dumps end in random padding: random bytes do not
     deflate, so the archive is as large as asked, and every one differs."""
     rng = random.Random(seed)
-    padding = max(0, int(size_mb * MB) - len(archives.minidump()))
+    padding = max(0, int(size_kb * 1024) - len(archives.minidump()))
     return [archives.archive([("CRASH.DMP", archives.minidump() + rng.randbytes(padding)),
                               ("CRASHLOG.DAT", b""), ("CRASHLOG.TXT", archives.crash_log())])
             for _ in range(count)]
 
 
-def all_at_once(count, work):
-    """Runs work(i) in `count` threads released together; returns the wall
-    seconds from release until the last one is done."""
+def by_clients(count, clients, work):
+    """Runs work(i) for i in range(count) on `clients` threads released
+    together, each taking the next i when done; returns the wall seconds
+    from release until the last one is done."""
     released = []
-    barrier = threading.Barrier(count, action=lambda: released.append(time.perf_counter()))
+    barrier = threading.Barrier(clients, action=lambda: released.append(time.perf_counter()))
+    next_index = iter(range(count))
+    lock = threading.Lock()
 
-    def run(i):
+    def run():
         barrier.wait()
-        work(i)
+        while True:
+            with lock:
+                i = next(next_index, None)
+            if i is None:
+                return
+            work(i)
 
-    threads = [threading.Thread(target=run, args=(i,)) for i in range(count)]
+    threads = [threading.Thread(target=run) for _ in range(clients)]
     for thread in threads:
         thread.start()
     for thread in threads:
@@ -87,7 +98,7 @@ def all_at_once(count, work):
     return time.perf_counter() - released[0]
 
 
-def copy_baseline(folder, blobs):
+def copy_baseline(folder, blobs, clients):
     """Wall seconds to keep the bytes on disk with nothing else around it."""
     os.makedirs(folder)
 
@@ -98,23 +109,23 @@ def copy_baseline(folder, blobs):
             os.fsync(f.fileno())
 
     try:
-        return all_at_once(len(blobs), write)
+        return by_clients(len(blobs), clients, write)
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def upload_batch(inbox, uploads):
+def upload_batch(inbox, uploads, clients):
     def send(i):
         upload = uploads[i]
         start = time.perf_counter()
         try:
             upload.status, upload.answer = inbox.request(
-                "POST", f"{SUBMIT}?install_id=bench{i:04d}", upload.body, FORM_HEADERS, timeout=120)
+                "POST", f"{SUBMIT}?install_id=bench{i:05d}", upload.body, FORM_HEADERS, timeout=120)
         except OSError as error:  # a refused or dropped connection is a result to report, not a crash
             upload.status, upload.answer = None, repr(error).encode()
         upload.seconds = time.perf_counter() - start
 
-    return all_at_once(len(uploads), send)
+    return by_clients(len(uploads), clients, send)
 
 
 def listed_reports(inbox):
@@ -174,57 +185,62 @@ def p99(values):
     return ordered[max(0, math.ceil(0.99 * len(ordered)) - 1)]
 
 
-def measure(storage, blobs):
-    """One storage's row of figures, and what was wrong."""
-    folder = temporary_folder(f"inbox_bench_{storage.lower()}_")
+STORES = (("SQLite", "files"), ("PostgreSQL", "files"), ("PostgreSQL", "database"))
+
+
+def measure(database, archives_in, blobs, clients):
+    """One store's row of figures, and what was wrong."""
+    folder = temporary_folder(f"inbox_bench_{database.lower()}_")
     try:
-        copy_seconds = copy_baseline(os.path.join(folder, "copy"), blobs)
+        copy_seconds = copy_baseline(os.path.join(folder, "copy"), blobs, clients)
         uploads = [Upload(i, blob) for i, blob in enumerate(blobs)]
-        if storage == "PostgreSQL":
-            with PrivatePostgres(os.path.join(folder, "postgres")) as database:
-                return run_service(storage, folder, database.address(), uploads, copy_seconds)
-        return run_service(storage, folder, "", uploads, copy_seconds)
+        if database == "PostgreSQL":
+            with PrivatePostgres(os.path.join(folder, "postgres"), durable=True) as cluster:
+                return run_service(folder, cluster.address(), archives_in, uploads, copy_seconds, clients)
+        return run_service(folder, "", archives_in, uploads, copy_seconds, clients)
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def run_service(storage, folder, database, uploads, copy_seconds):
-    with InboxService(os.path.join(folder, "service"), database=database) as inbox:
-        wall = upload_batch(inbox, uploads)
+def run_service(folder, database, archives_in, uploads, copy_seconds, clients):
+    with InboxService(os.path.join(folder, "service"), database=database,
+                      settings=f"archives = {archives_in}\nthreads = 16") as inbox:
+        wall = upload_batch(inbox, uploads, clients)
         problems = integrity_problems(inbox, uploads)
         if problems:
             problems.append("the service's log ends:\n" + "\n".join(inbox.log().splitlines()[-20:]))
-    megabytes = sum(len(u.archive) for u in uploads) / MB
     latencies = [u.seconds * 1000 for u in uploads]
-    row = (storage, len(uploads), megabytes, wall, megabytes / wall, statistics.median(latencies),
-           p99(latencies), megabytes / copy_seconds)
+    row = (len(uploads), sum(len(u.archive) for u in uploads) / MB, len(uploads) / wall,
+           statistics.median(latencies), p99(latencies), len(uploads) / copy_seconds)
     return row, problems
 
 
 def print_table(rows):
-    print(f"{'storage':<11} {'uploads':>7} {'MB':>7} {'wall s':>7} {'MB/s':>7} {'median ms':>10} "
-          f"{'p99 ms':>8} {'copy MB/s':>10}")
-    for storage, count, megabytes, wall, rate, median, slowest, copy_rate in rows:
-        print(f"{storage:<11} {count:>7} {megabytes:>7.1f} {wall:>7.2f} {rate:>7.1f} {median:>10.0f} "
-              f"{slowest:>8.0f} {copy_rate:>10.1f}")
+    print(f"{'store':<33} {'reports':>7} {'MB':>6} {'reports/s':>10} {'median ms':>10} {'p99 ms':>8} "
+          f"{'copy files/s':>13} {'of copy':>8}")
+    for name, (count, megabytes, rate, median, slowest, copy_rate) in rows:
+        print(f"{name:<33} {count:>7} {megabytes:>6.0f} {rate:>10.1f} {median:>10.0f} {slowest:>8.0f} "
+              f"{copy_rate:>13.1f} {rate / copy_rate:>8.0%}")
     print(BASELINE)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--uploads", type=int, default=50)
-    parser.add_argument("--size-mb", type=float, default=5)
+    parser.add_argument("--reports", type=int, default=2000)
+    parser.add_argument("--size-kb", type=float, default=150)
+    parser.add_argument("--clients", type=int, default=64)
     args = parser.parse_args()
-    if args.uploads < 1 or args.size_mb <= 0:
-        parser.error("--uploads and --size-mb must be greater than 0")
+    if args.reports < 1 or args.size_kb <= 0 or args.clients < 1:
+        parser.error("--reports, --size-kb and --clients must be greater than 0")
 
-    blobs = build_archives(args.uploads, args.size_mb)
+    blobs = build_archives(args.reports, args.size_kb)
     rows, failed = [], False
-    for storage in ("SQLite", "PostgreSQL"):
-        row, problems = measure(storage, blobs)
-        rows.append(row)
+    for database, archives_in in STORES:
+        name = f"{database}, archives in {archives_in}"
+        row, problems = measure(database, archives_in, blobs, args.clients)
+        rows.append((name, row))
         for problem in problems:
-            print(f"{storage}: {problem}", file=sys.stderr)
+            print(f"{name}: {problem}", file=sys.stderr)
         failed = failed or bool(problems)
     print_table(rows)
     if failed:

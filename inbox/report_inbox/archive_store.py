@@ -14,7 +14,10 @@ taken it meanwhile.
 import dataclasses
 import hashlib
 import os
+import re
 import tempfile
+
+_DIGEST = re.compile(r"[0-9a-f]{64}")
 
 
 class ArchiveTooLarge(Exception):
@@ -78,7 +81,7 @@ class ArchiveStore:
             os.unlink(os.path.join(self._incoming, name))
 
     def path(self, digest):
-        if len(digest) != 64 or any(c not in "0123456789abcdef" for c in digest):
+        if not _DIGEST.fullmatch(digest):
             raise ValueError("not a SHA-256 digest")
         return os.path.join(self.root, digest[:2], digest)
 

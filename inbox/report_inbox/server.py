@@ -91,7 +91,8 @@ class _DeadlineChannel(HTTPChannel):
             return True
 
     def readable(self):
-        return self.discarding_since is not None or super().readable()
+        # Asked of every connection on every turn of the loop: kept cheap.
+        return self.discarding_since is not None or HTTPChannel.readable(self)
 
     def handle_write(self):
         super().handle_write()
@@ -105,9 +106,12 @@ class _DeadlineChannel(HTTPChannel):
                 self.handle_close()
 
     def writable(self):
-        # will_close: closed as idle by the server's maintenance.
-        return bool(self.total_outbufs_len or self.will_close) or (self.discarding_since is None and
-                                                                   super().writable())
+        # HTTPChannel's rule, except that a connection being drained stays
+        # open once its answer is out, to read what the client still sends
+        # (will_close: closed as idle by the server's maintenance).
+        if self.total_outbufs_len or self.will_close:
+            return True
+        return self.close_when_flushed and self.discarding_since is None
 
 
 class InboxServer(TcpWSGIServer):
@@ -134,6 +138,7 @@ def create(app, settings, host=None, port=None):
         # whole loop; poll() has no such bound.
         asyncore_use_poll=True,
         ident="report-inbox",
+        recv_bytes=256 << 10,
         clear_untrusted_proxy_headers=True,
     )
     dispatcher = ThreadedTaskDispatcher()

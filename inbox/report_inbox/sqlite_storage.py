@@ -3,6 +3,7 @@ log so pages read while reports arrive, and a wait for the write lock
 instead of an error when uploads coincide."""
 import os
 import sqlite3
+import threading
 
 from .storage import Storage
 
@@ -13,6 +14,7 @@ class SqliteStorage(Storage):
     def __init__(self, path):
         super().__init__()
         self.path = path
+        self._writing = threading.Lock()
         # Reports hold users' words and memory: only the service's user may
         # read them, whatever the umask of whoever started it. SQLite gives
         # its journal files the database file's mode.
@@ -31,6 +33,13 @@ class SqliteStorage(Storage):
             connection.execute(f"PRAGMA busy_timeout = {BUSY_TIMEOUT_MS}")
             self._local.connection = _Autocommitting(connection)
         return self._local.connection
+
+    def _write(self, work):
+        # One writer at a time in this process: SQLite lets one write anyway,
+        # and its busy handler waits for the lock in sleeps of up to 100 ms,
+        # so threads queued on it would idle long after it is free.
+        with self._writing:
+            return super()._write(work)
 
     def begin(self, cursor):
         # Taking the write lock first: a deferred transaction that meets a

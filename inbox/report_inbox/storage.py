@@ -155,7 +155,7 @@ class Storage:
             if not self.archives.attach(self, cursor, report.archive_sha256, incoming):
                 raise ArchiveMissing(report.archive_sha256)
             filed_as = self._bounded_version(cursor, signature)
-            signature_id, count = self._execute(cursor, ADD_SIGNATURE, *dataclasses.astuple(filed_as),
+            signature_id, count = self._execute(cursor, ADD_SIGNATURE, *_values(filed_as),
                                                 report.received_at, report.received_at).fetchone()
             if report.install_id and not self._execute(
                     cursor, "SELECT 1 FROM reports WHERE signature_id = ? AND install_id = ? LIMIT 1",
@@ -163,7 +163,7 @@ class Storage:
                 self._execute(cursor, "UPDATE signatures SET install_count = install_count + 1 WHERE id = ?",
                               signature_id)
             self._execute(cursor, ADD_VERSION, filed_as.application, filed_as.version, 1 if count == 1 else 0)
-            report_id = self._execute(cursor, ADD_REPORT, signature_id, *dataclasses.astuple(report)).fetchone()[0]
+            report_id = self._execute(cursor, ADD_REPORT, signature_id, *_values(report)).fetchone()[0]
             return Filed(report_id, signature_id, False)
         return self._write(work)
 
@@ -274,6 +274,11 @@ class Storage:
     def reports_per_day(self, since):
         return self.fetch("SELECT substr(received_at, 1, 10) AS day, COUNT(*) AS reports FROM reports "
                            "WHERE received_at >= ? GROUP BY substr(received_at, 1, 10) ORDER BY day", since)
+
+
+def _values(record):
+    """A dataclass's fields in order; astuple would deep-copy each."""
+    return tuple(getattr(record, field.name) for field in dataclasses.fields(record))
 
 
 def _quietly_roll_back(connection):

@@ -78,7 +78,7 @@ def _read_report(incoming, app_ver, install_id, form, archive, settings):
         entries=_text("\n".join(filed.entries)), problems=_text("\n".join(filed.problems)),
         crash_log=_text(filed.crash_log))
     signature = signature_for(filed.signature, identity, settings)
-    return Signature(*(_text(value) for value in dataclasses.astuple(signature))), new_report
+    return Signature(*(_text(value) for value in (getattr(signature, f.name) for f in dataclasses.fields(signature)))), new_report
 
 
 def create_blueprint(settings, storage, store):

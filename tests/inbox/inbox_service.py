@@ -36,10 +36,12 @@ def report_form(archive, app_ver="dr20100201plugin_Drovan.exe", user_msg="", fil
 
 
 class PrivatePostgres:
-    """A PostgreSQL cluster of its own, in `folder`, on a free port."""
+    """A PostgreSQL cluster of its own, in `folder`, on a free port; for
+    tests without fsync, and `durable` with it, as a deployment runs."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, durable=False):
         self.folder = folder
+        self.durable = durable
         self.port = _free_port()
         self.as_postgres = ["runuser", "-u", "postgres", "--"] if os.geteuid() == 0 else []
 
@@ -50,7 +52,8 @@ class PrivatePostgres:
         data = os.path.join(self.folder, "data")
         self._run([f"{PG_BIN}/initdb", "-D", data, "-A", "trust", "-U", "postgres", "--no-sync"])
         self._run([f"{PG_BIN}/pg_ctl", "-D", data, "-l", os.path.join(self.folder, "log"), "-w", "-t", "60",
-                   "-o", f"-k {self.folder} -p {self.port} -c listen_addresses=127.0.0.1 -c fsync=off",
+                   "-o", f"-k {self.folder} -p {self.port} -c listen_addresses=127.0.0.1 -c max_connections=200"
+                         + ("" if self.durable else " -c fsync=off"),
                    "start"])
         return self
 
