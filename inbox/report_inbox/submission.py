@@ -78,7 +78,7 @@ def _read_report(incoming, app_ver, install_id, form, archive, settings):
         entries=_text("\n".join(filed.entries)), problems=_text("\n".join(filed.problems)),
         crash_log=_text(filed.crash_log))
     signature = signature_for(filed.signature, identity, settings)
-    return Signature(*(_text(value) for value in (getattr(signature, f.name) for f in dataclasses.fields(signature)))), new_report
+    return Signature(*(_text(getattr(signature, field.name)) for field in dataclasses.fields(signature))), new_report
 
 
 def create_blueprint(settings, storage, store):
@@ -153,7 +153,10 @@ def create_blueprint(settings, storage, store):
             log.info("report %d stored: %s, %d bytes", filed.report_id, new_report.archive_sha256,
                      new_report.archive_size)
             if is_unknown_bucket(signature):
-                retention.trim_unknown(storage, settings, filed.signature_id)
+                try:
+                    retention.trim_unknown(storage, settings, filed.signature_id)
+                except Exception:  # the report is stored; the next one trims again
+                    log.exception("the unknown applications' reports could not be trimmed")
         return _page("STATUS_REPORT_OK")
 
     @blueprint.get("/client/faultpost/")

@@ -233,6 +233,25 @@ class InboxInBrowserTest(unittest.TestCase):
         self.assertEqual(self.downloaded(f"report-{report_id}.zip"), archive,
                          "the downloaded archive differs from the one uploaded")
 
+    def test_deleting_a_report_and_then_its_signature_from_the_pages(self):
+        kept = self.upload(PLAIN_MESSAGE, "kept")
+        doomed = self.upload(HOSTILE_MESSAGE, "doomed")
+        self.open("/inbox/?token=" + TOKEN)
+        self.follow(self.element("#signatures a.signature"), "#reports")
+        self.assertIn("2 reports from 1 install,", self.driver.find_element(By.TAG_NAME, "main").text)
+        row = [r for r in self.driver.find_elements(By.CSS_SELECTOR, "#reports tbody tr") if "<script>" in r.text][0]
+        self.follow(row.find_element(By.CSS_SELECTOR, "a.report"), "#delete-report")
+        self.follow(self.element("#delete-report"), "#reports")
+        rows = self.driver.find_elements(By.CSS_SELECTOR, "#reports tbody tr")
+        self.assertEqual([PLAIN_MESSAGE in r.text for r in rows], [True], "the wrong report was deleted")
+        digests = {r["archive_sha256"] for _, r in self.inbox.all_reports()}
+        self.assertEqual(digests, {hashlib.sha256(kept).hexdigest()})
+        self.assertNotIn(hashlib.sha256(doomed).hexdigest(), digests)
+        self.follow(self.element("#delete-signature"), "main h1")
+        self.assertEqual(self.driver.find_elements(By.ID, "signatures"), [])
+        self.assertEqual(self.inbox.all_reports(), [])
+        self.assertIn("deleted by the token holder", self.inbox.log())
+
 
 if __name__ == "__main__":
     unittest.main()
