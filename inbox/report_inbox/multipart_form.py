@@ -45,8 +45,8 @@ class _EightBitDecoder(MultipartDecoder):
 
 def disposition_parameters(raw):
     """name -> bytes of a Content-Disposition header's parameters."""
-    return {name.decode("ascii").lower(): quoted if quoted is not None else token
-            for name, quoted, token in _PARAMETER.findall(raw)}
+    return {match.group(1).decode("ascii").lower(): match.group(2) if match.group(2) is not None
+            else match.group(3) for match in _PARAMETER.finditer(raw)}
 
 
 def read_form(stream, boundary, open_file, max_field_bytes, max_parts):
