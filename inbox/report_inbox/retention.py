@@ -35,14 +35,16 @@ def delete_signature(storage, signature_id, who):
 
 
 def trim_unknown(storage, settings, signature_id):
-    """Keeps the unknown applications' signature to its newest reports."""
-    signature = storage.signature(signature_id)
-    if signature is None or signature["application"] != UNKNOWN_APPLICATION:
-        return 0
-    excess = signature["report_count"] - settings.max_unknown_reports
+    """Keeps the unknown applications' signature to its newest reports.
+    The excess is read again after each batch: uploads trimming at the
+    same moment would otherwise each remove the same excess."""
     removed = 0
-    while excess > removed:
-        batch = storage.oldest_reports(min(BATCH, excess - removed), signature_id=signature_id)
+    while True:
+        signature = storage.signature(signature_id)
+        if signature is None or signature["application"] != UNKNOWN_APPLICATION:
+            break
+        excess = signature["report_count"] - settings.max_unknown_reports
+        batch = storage.oldest_reports(min(BATCH, excess), signature_id=signature_id) if excess > 0 else []
         if not batch:
             break
         removed += sum(storage.delete_report(report_id) for report_id, _ in batch)
