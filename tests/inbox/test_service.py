@@ -259,6 +259,15 @@ class SqliteServiceTest(unittest.TestCase):
             self.assertFalse(os.path.exists(os.path.join(self.inbox.folder, "data", "archives", digest[:2], digest)))
         log = self.inbox.log()
         self.assertIn(f"report {first_id} deleted by the token holder", log)
+        # Bytes two installs both sent are one archive: it stays while a
+        # report of it does.
+        shared = archives.archive([("CRASHLOG.TXT", archives.crash_log(module="shared.dll"))])
+        for install in ("one", "two"):
+            self.assertEqual(self.inbox.upload(shared, query="?install_id=" + install)[0], 200)
+        _, [one, two] = self.signature_of(shared)
+        self.assertEqual(self.inbox.request("DELETE", f"/inbox/api/reports/{one['id']}", headers=bearer)[0], 200)
+        self.assertEqual(self.inbox.request("GET", f"/inbox/reports/{two['id']}/archive", headers=bearer),
+                         (200, shared))
         self.assertIn(f"signature {signature['id']} deleted by the token holder", log)
 
     def test_file_names_in_the_senders_code_page_are_kept_as_sent(self):
