@@ -122,8 +122,11 @@ def create_blueprint(storage, store, token):
     def archive(report_id):
         found = storage.report(report_id) or flask.abort(404)
         stream = store.open(found["archive_sha256"]) or flask.abort(404)
-        return flask.send_file(stream, mimetype="application/zip", as_attachment=True,
-                               download_name=f"report-{report_id}.zip")
+        response = flask.send_file(stream, mimetype="application/zip", as_attachment=True,
+                                   download_name=f"report-{report_id}.zip")
+        # The bytes are those the digest names, so their length is known.
+        response.content_length = found["archive_size"]
+        return response
 
     # Deleting: a form on the pages (the session cookie is SameSite=Strict,
     # so no other site can post it) and DELETE on the JSON views.

@@ -104,7 +104,8 @@ class Storage:
     def lock_archive(self, cursor, digest):
         """Serialises everything done to the reports of one archive: filing
         a report of it and removing its last report (and with it the
-        archive) never interleave."""
+        archive) never interleave. SQLite's write lock already serialises
+        every write."""
 
     def _execute(self, cursor, sql, *args):
         cursor.execute(self.sql(sql), args)
