@@ -183,6 +183,7 @@ Host_Crash crash_host(const std::string& control, const std::function<void(const
   fs::copy_file(fs::path(program_dir()) / "faultpost_stand_in.exe", sandbox.dir() / "Faultpost.exe");
   if (prepare) prepare(sandbox.dir());
   auto host = sandbox.start(L"");  // the show request calls slot 24
+  EXPECT_EQ(host->start_error(), 0u);
   Host_Crash crash;
   crash.dir = sandbox.dir();
   crash.exit_code = host->wait(60000);

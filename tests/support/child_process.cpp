@@ -28,6 +28,8 @@ Child_Process::Child_Process(const std::wstring& program, const std::wstring& ar
     const Core_Common::Unique_Handle thread(info.hThread);  // not needed
     process_.reset(info.hProcess);
     id_ = info.dwProcessId;
+  } else {
+    start_error_ = ::GetLastError();
   }
 }
 

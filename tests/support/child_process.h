@@ -28,10 +28,13 @@ class Child_Process {
   std::optional<DWORD> wait(DWORD timeout_ms);
   void kill();
   DWORD id() const { return id_; }
+  // Why the process could not be started; 0 when it was.
+  DWORD start_error() const { return start_error_; }
 
  private:
   Core_Common::Unique_Handle process_;
   DWORD id_ = 0;
+  DWORD start_error_ = 0;
 };
 
 }  // namespace Test_Support
