@@ -9,11 +9,12 @@ namespace Plugin_Host {
 
 namespace {
 
-// Creating a mutex that exists opens it and says so; one that did not
-// exist goes again with the handle.
+// Opened, never created: a probe that created the mutex for a moment would
+// make a main client starting at that moment take itself for a second
+// instance. A mutex this process may not open exists all the same.
 bool mutex_exists(const wchar_t* name) {
-  const Core_Common::Unique_Handle mutex(::CreateMutexW(nullptr, FALSE, name));
-  return ::GetLastError() == ERROR_ALREADY_EXISTS;
+  const Core_Common::Unique_Handle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, name));
+  return mutex || ::GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
