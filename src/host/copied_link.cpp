@@ -65,7 +65,7 @@ std::u16string repair_copied_link(const std::u16string& text) {
       std::all_of(text.begin(), text.end(), [](char16_t unit) { return unit < 0x100; });
   if (!all_bytes) return text;
   std::string bytes(text.begin(), text.end());  // each unit fits a byte
-  return decode_utf8_strictly(bytes).value_or(std::u16string());
+  return decode_utf8_strictly(bytes).value_or(text);
 }
 
 }  // namespace Plugin_Host

@@ -19,8 +19,8 @@ std::u16string read_copied_text(const void* data, size_t bytes);
 std::optional<std::u16string> decode_utf8_strictly(std::string_view bytes);
 
 // A text whose every unit is below U+0100 is taken as bytes and decoded as
-// UTF-8 (a link that was UTF-8 widened byte by byte); one that is not valid
-// UTF-8 becomes empty. Any other text is kept as it is.
+// UTF-8 (a link that was UTF-8 widened byte by byte). Any other text, and
+// one that is not valid UTF-8 (Latin-1 "café", say), is kept as it was given.
 std::u16string repair_copied_link(const std::u16string& text);
 
 }  // namespace Plugin_Host

@@ -8,6 +8,9 @@ namespace Plugin_Host {
 namespace {
 
 constexpr UINT kProbeTimeoutMs = 5000;
+// How long a second start waits for the running host to take its link: a
+// host busy inside the plug-in must not leave the second start hanging.
+constexpr UINT kHandOverTimeoutMs = 10000;
 
 // True when the window answered within the time-out with the message id.
 bool ask_where_are_you(HWND window, WPARAM show) {
@@ -47,7 +50,9 @@ bool give_way(First_Argument first, const std::wstring& link) {
       data.dwData = 0;
       data.cbData = static_cast<DWORD>((link.size() + 1) * sizeof(wchar_t));
       data.lpData = const_cast<wchar_t*>(link.c_str());
-      ::SendMessageW(host, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+      DWORD_PTR ignored = 0;
+      ::SendMessageTimeoutW(host, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_BLOCK,
+                            kHandOverTimeoutMs, &ignored);
       return true;
     }
   }

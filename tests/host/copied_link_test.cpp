@@ -46,8 +46,8 @@ TEST(CopiedLinkTest, ByteWideTextIsDecodedAsUtf8AndOtherTextKept) {
   std::u16string widened;
   for (unsigned char byte : std::string("magnet://\xE4\xB8\xAD\xC3\xA9")) widened.push_back(byte);
   EXPECT_EQ(repair_copied_link(widened), u"magnet://\u4E2D\u00E9");
-  // Latin-1 text that is not UTF-8 comes out empty.
-  EXPECT_EQ(repair_copied_link(u"link://caf\u00E9"), u"");
+  // Latin-1 text that is not UTF-8 is kept as it was given.
+  EXPECT_EQ(repair_copied_link(u"link://caf\u00E9"), u"link://caf\u00E9");
   // Text with a unit at or above U+0100 is already proper.
   EXPECT_EQ(repair_copied_link(u"link://\u4E2D\u00E9"), u"link://\u4E2D\u00E9");
   EXPECT_EQ(repair_copied_link(u"plain://ascii"), u"plain://ascii");

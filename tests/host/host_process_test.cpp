@@ -167,7 +167,7 @@ TEST_F(HostProcessTest, ASecondStartWithHostSetsTheReadyEventAndEnds) {
   EXPECT_FALSE(sandbox.has_call("slot 24 1"));
 }
 
-TEST_F(HostProcessTest, ASecondStartWithALinkHandsItDecodedToTheRunningPlugin) {
+TEST_F(HostProcessTest, ASecondStartWithALinkHandsItToTheRunningPluginDecodedOrAsGiven) {
   Host_Sandbox sandbox("");
   auto first = sandbox.start(L"/host");
   ASSERT_TRUE(sandbox.ready_within(kStartMs));
@@ -179,10 +179,10 @@ TEST_F(HostProcessTest, ASecondStartWithALinkHandsItDecodedToTheRunningPlugin) {
   EXPECT_TRUE(sandbox.call_within("slot 24 1", 15000));
   EXPECT_FALSE(sandbox.ready_within(0));  // handing over a link does not set it
 
-  // Not UTF-8: the plug-in is still asked, with an empty link.
+  // Not UTF-8 (Latin-1 units): the link arrives as it was given.
   auto third = sandbox.start(widened("link://caf\xE9"));
   EXPECT_EQ(third->wait(kStartMs), 0u);
-  EXPECT_TRUE(sandbox.has_call("slot 15 "));
+  EXPECT_TRUE(sandbox.has_call("slot 15 link://caf\xC3\xA9"));
   // Text that is already proper arrives unchanged.
   auto fourth = sandbox.start(L"link://\x4E2D\x6587");
   EXPECT_EQ(fourth->wait(kStartMs), 0u);
@@ -227,6 +227,20 @@ TEST_F(HostProcessTest, TheHeartbeatRunsAPostedShowRequestWithinATick) {
   ASSERT_TRUE(sandbox.call_within("slot 24 1", 15000));
   // About one tick; the bound leaves room for a loaded machine.
   EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(1000));
+}
+
+// The running host takes the link, then stays inside the plug-in for 25 s:
+// the second start gives up waiting within its bound and ends.
+TEST_F(HostProcessTest, ASecondStartEndsWithinItsBoundWhileTheHostIsBusyWithItsLink) {
+  Host_Sandbox sandbox("sleep_slot=15\nsleep_ms=25000\n");
+  auto first = sandbox.start(L"/host");
+  ASSERT_TRUE(sandbox.ready_within(kStartMs));
+  const auto begun = std::chrono::steady_clock::now();
+  auto second = sandbox.start(L"link://busy");
+  EXPECT_EQ(second->wait(20000), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(16));
+  EXPECT_TRUE(sandbox.has_call("slot 15 link://busy"));
+  EXPECT_TRUE(first->running());
 }
 
 TEST_F(HostProcessTest, AHungRunningHostIsTreatedAsAbsent) {
