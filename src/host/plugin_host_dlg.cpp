@@ -23,6 +23,9 @@ namespace {
 
 constexpr UINT_PTR kHeartbeatTimer = 0;
 constexpr UINT kHeartbeatMs = 100;
+// Posted when another thread (a channel worker) queues a task: the main
+// client's request reaches the plug-in at once, not on the next tick.
+constexpr UINT kRunTasksMessage = WM_APP + 1;
 constexpr UINT kAboutCommand = 0x10;
 
 std::vector<std::wstring> split_command_line() {
@@ -64,6 +67,7 @@ BOOL CPluginHostDlg::on_init_dialog() {
   Core_Drovan::install_host_window_callback(&OWHostCallBack::instance());
   set_ready_event();
   ::SetTimer(handle(), kHeartbeatTimer, kHeartbeatMs, nullptr);
+  runtime_.tasks().set_wake([window = handle()] { ::PostMessageW(window, kRunTasksMessage, 0, 0); });
   return TRUE;
 }
 
@@ -116,6 +120,11 @@ bool CPluginHostDlg::handle_message(UINT message, WPARAM wparam, LPARAM lparam, 
     case WM_TIMER:
       if (wparam == kHeartbeatTimer) on_timer();
       return true;
+    case kRunTasksMessage:
+      // Due timers too: a stream of posted wake-ups would otherwise hold
+      // back the heartbeat, which comes only when no message waits.
+      on_timer();
+      return true;
     case WM_CLOSE:
       post_quit();
       return true;
@@ -144,6 +153,7 @@ void CPluginHostDlg::on_timer() {
 }
 
 void CPluginHostDlg::on_destroy() {
+  runtime_.tasks().set_wake({});
   ::KillTimer(handle(), kHeartbeatTimer);
   OWHostCallBack::instance().set_window(nullptr);
   Core_Drovan::PluginManage& plugin = runtime_.plugin();

@@ -9,6 +9,18 @@ namespace Core_Common {
 void Task_Queue::post_task(const void* owner, Callback callback) {
   std::lock_guard<std::recursive_mutex> hold(list_lock_);
   tasks_.push_back({owner, std::move(callback)});
+  // The runner's own posts are taken by the run under way or the next tick.
+  if (wake_ && !wake_pending_ && std::this_thread::get_id() != runner_) {
+    wake_pending_ = true;
+    wake_();
+  }
+}
+
+void Task_Queue::set_wake(std::function<void()> wake) {
+  std::lock_guard<std::recursive_mutex> hold(list_lock_);
+  wake_ = std::move(wake);
+  runner_ = std::this_thread::get_id();
+  wake_pending_ = false;
 }
 
 void Task_Queue::cancel_tasks(const void* owner) {
@@ -30,6 +42,11 @@ void Task_Queue::cancel_tasks(const void* owner) {
 
 void Task_Queue::run_tasks() {
   const timestamp_auto started;
+  {
+    // Posts from here on wake the runner again.
+    std::lock_guard<std::recursive_mutex> list(list_lock_);
+    wake_pending_ = false;
+  }
   for (;;) {
     // The run lock stays held while the task runs, which is what makes a
     // cancel on another thread wait for it.

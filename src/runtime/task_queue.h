@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 namespace Core_Common {
 
@@ -15,8 +16,14 @@ class Task_Queue {
 
   static constexpr uint64_t kRunLimitMs = 1000;
 
-  // `owner` only names the task for cancel_tasks.
+  // `owner` only names the task for cancel_tasks. A task posted from a
+  // thread other than the runner's calls the wake function (see set_wake),
+  // at most once until the runner runs again.
   void post_task(const void* owner, Callback callback);
+  // `wake` asks the runner's thread (the calling one) to run the queue
+  // soon, for example by posting it a window message; it must not block. An
+  // empty function stops the waking.
+  void set_wake(std::function<void()> wake);
   // Removes the owner's queued tasks; when one of them is running on
   // another thread, returns only after it has finished.
   void cancel_tasks(const void* owner);
@@ -36,6 +43,10 @@ class Task_Queue {
   std::recursive_mutex run_lock_;
   std::deque<Entry> tasks_;
   mutable std::recursive_mutex list_lock_;
+  // Under the list lock.
+  std::function<void()> wake_;
+  std::thread::id runner_;
+  bool wake_pending_ = false;
 };
 
 }  // namespace Core_Common
