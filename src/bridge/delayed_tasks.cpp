@@ -1,7 +1,6 @@
 // PluginManage: the two link requests that wait for the plug-in to become
 // ready, and the retry timer that tries them again every 100 ms. Main
 // thread only.
-#include <climits>
 #include <string>
 
 #include "bridge/client_calls.h"
@@ -16,10 +15,6 @@ namespace {
 constexpr uint32_t kRetryDelayMs = 100;
 constexpr int32_t kMaxOpenRetries = 100;
 constexpr uint32_t kNotifyNewItem = 5;
-
-// Not-ready attempts of every open-link-with-value request in a row; one
-// delivery resets it.
-int32_t g_open_retries = 0;
 
 std::wstring from_system_code_page(const std::string& text) {
   const int size = static_cast<int>(text.size());
@@ -65,18 +60,18 @@ void PluginManage::add_by_link(const std::string& link, int32_t cookie) {
   }
 }
 
-void PluginManage::open_link_with_value(const std::wstring& link, uint64_t value) {
+// Each request counts its own retries: one that waited long and was
+// dropped leaves the next its full hundred.
+void PluginManage::open_link_with_value(const std::wstring& link, uint64_t value, int32_t retries) {
   if (!loaded_) return;
   Plugin_State state;
   if (!read_state(state)) return;
   if (state.ready_to_open == 0) {
     if (state.connected == 0 && table_->not_connected != nullptr) table_->not_connected();
-    if (g_open_retries < INT32_MAX) ++g_open_retries;
-    if (g_open_retries > kMaxOpenRetries) return;  // dropped
-    wait_and_retry([this, link, value] { open_link_with_value(link, value); });
+    if (retries >= kMaxOpenRetries) return;  // dropped
+    wait_and_retry([this, link, value, retries] { open_link_with_value(link, value, retries + 1); });
     return;
   }
-  g_open_retries = 0;
   if (table_->open_link_with_value != nullptr) table_->open_link_with_value(link.c_str(), value);
 }
 

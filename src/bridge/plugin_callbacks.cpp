@@ -25,12 +25,17 @@ void copy_front(const Core_IPC::Argument& result, void* out, size_t size) {
   std::memcpy(out, result.data(), result.size() < size ? result.size() : size);
 }
 
+// The plug-in's threads inside a callback, which the library may not leave
+// while any is.
+Calls_In_Flight g_callbacks_in_flight;
+
 int32_t WINAPI call_client_0(int32_t item_id, const char* text, uint64_t* out_value,
                              int32_t* out_number) {
+  const Calls_In_Flight::Call call(g_callbacks_in_flight);
   if (out_value == nullptr || out_number == nullptr) return 0;
   *out_value = 0;
   *out_number = 0;
-  if (text == nullptr) return 0;
+  if (text == nullptr || !call.admitted()) return 0;
   if (*text != '\0') {
     Argument_List results;
     if (ask_client(kAskValues, {Core_IPC::argument_u32(static_cast<uint32_t>(item_id)),
@@ -44,19 +49,23 @@ int32_t WINAPI call_client_0(int32_t item_id, const char* text, uint64_t* out_va
   return 1;
 }
 
-// The text of the last answer; the plug-in copies it before asking again.
+// The text of the calling thread's last answer, valid until that thread
+// asks again: two of the plug-in's threads asking at once each keep their
+// own.
 std::string& client_text_buffer() {
-  static std::string buffer;
+  thread_local std::string buffer;
   return buffer;
 }
 
 int32_t WINAPI call_client_1(int32_t item_id, const char** out_text, int32_t* out_length,
                              int32_t* out_first, int32_t* out_second) {
+  const Calls_In_Flight::Call call(g_callbacks_in_flight);
   // Every output is optional: a missing one is not written.
   if (out_text != nullptr) *out_text = nullptr;
   if (out_length != nullptr) *out_length = 0;
   if (out_first != nullptr) *out_first = 0;
   if (out_second != nullptr) *out_second = 0;
+  if (!call.admitted()) return 0;
   Argument_List results;
   if (!ask_client(kAskText, {Core_IPC::argument_u32(static_cast<uint32_t>(item_id))}, results) ||
       results.size() != 3) {
@@ -72,8 +81,10 @@ int32_t WINAPI call_client_1(int32_t item_id, const char** out_text, int32_t* ou
 }
 
 int32_t WINAPI read_client_data(int32_t item_id, void* buffer, uint64_t offset, uint32_t size) {
+  const Calls_In_Flight::Call call(g_callbacks_in_flight);
   if (buffer == nullptr || size == 0 || size > kMaxClientRead) return 0;
   std::memset(buffer, 0, size);
+  if (!call.admitted()) return 0;
   Argument_List results;
   if (!ask_client(kReadData, {Core_IPC::argument_u32(static_cast<uint32_t>(item_id)),
                               Core_IPC::argument_u64(offset), Core_IPC::argument_u32(size)},
@@ -88,7 +99,7 @@ int32_t WINAPI read_client_data(int32_t item_id, void* buffer, uint64_t offset, 
 }  // namespace
 
 Plugin_Callbacks host_plugin_callbacks() {
-  return Plugin_Callbacks{call_client_0, call_client_1, read_client_data};
+  return Plugin_Callbacks{call_client_0, call_client_1, read_client_data, &g_callbacks_in_flight};
 }
 
 }  // namespace Core_Drovan

@@ -131,6 +131,10 @@ struct List_Item {
 };
 
 // --- the host's callbacks (handed to slot 25) ------------------------------------
+// Once the host begins to unload the library, they answer at once as if the
+// client had not answered; the library is freed only after every call
+// under way has returned (the host waits up to 6 s for them). A library
+// must end its own threads in slot 1.
 
 // Asks the main client about an item with a text; out_value and
 // out_number receive its answer (0 when there is none). Returns 1 when a
@@ -138,7 +142,8 @@ struct List_Item {
 using Call_Client_0_Fn = int32_t(WINAPI*)(int32_t item_id, const char* text, uint64_t* out_value,
                                           int32_t* out_number);
 // Asks the main client for an item's text and two numbers. The text stays
-// valid until the next call of this callback. Returns 1 on an answer.
+// valid until the same thread calls this callback again. Returns 1 on an
+// answer.
 using Call_Client_1_Fn = int32_t(WINAPI*)(int32_t item_id, const char** out_text, int32_t* out_length,
                                           int32_t* out_first, int32_t* out_second);
 // Reads `size` bytes (at most 104,857,600) of an item's data at `offset`

@@ -1,6 +1,7 @@
 // PluginManage: the plug-in's events. Each pulls the event's data out of
 // the plug-in through its slots and sends it to the main client as a
 // notification whose outcome the host ignores. Main thread only.
+#include <algorithm>
 #include <cwchar>
 #include <new>
 #include <stdexcept>
@@ -35,11 +36,17 @@ Core_IPC::Argument argument_i32(int32_t value) { return argument_u32(static_cast
 // rather than read.
 constexpr size_t kMaxPayload = Core_IPC::kMappingSize;
 
-// A buffer the plug-in asked for; empty when the size is beyond a
-// notification or cannot be had, so a plug-in that reports an absurd size
-// loses its event, not the host.
-std::vector<uint8_t> make_buffer(uint32_t size) {
-  if (size > kMaxPayload) return {};
+// A chunk larger than what one notification carries beside its headers is
+// sent in pieces of this size, each with its own position. A chunk beyond
+// kMaxChunk is taken for a broken plug-in and ends the drain.
+constexpr size_t kMaxPiece = kMaxPayload - 64 * 1024;
+constexpr size_t kMaxChunk = 100 * 1024 * 1024;
+
+// A buffer the plug-in asked for; empty when the size is beyond `limit` or
+// cannot be had, so a plug-in that reports an absurd size loses its event,
+// not the host.
+std::vector<uint8_t> make_buffer(uint32_t size, size_t limit = kMaxPayload) {
+  if (size > limit) return {};
   try {
     return std::vector<uint8_t>(size);
   } catch (const std::bad_alloc&) {
@@ -104,12 +111,27 @@ void PluginManage::send_chunk(int32_t item_id, bool last_chunks) {
   uint64_t position = 0;
   uint32_t size = 0;
   if (info(item_id, &position, &size) != 1 || size == 0) return;
-  std::vector<uint8_t> buffer = make_buffer(size);
+  std::vector<uint8_t> buffer = make_buffer(size, kMaxChunk);
   if (buffer.empty() || read(item_id, buffer.data(), position, size) != 1) return;
-  notify_client(last_chunks ? kNotifyLastChunk : kNotifyChunk,
-                {argument_i32(item_id), std::move(buffer), argument_u64(position)});
+  const uint32_t method = last_chunks ? kNotifyLastChunk : kNotifyChunk;
+  if (buffer.size() <= kMaxPiece) {
+    notify_client(method, {argument_i32(item_id), std::move(buffer), argument_u64(position)});
+  } else {
+    send_chunk_pieces(item_id, method, buffer, position);
+  }
   const uint32_t code = last_chunks ? 8 : 0;
   tasks_.post_task(task_owner(), [this, item_id, code] { on_plugin_event(item_id, code); });
+}
+
+// A chunk too large for one notification, sent as consecutive pieces so
+// that neither it nor the item's later chunks are lost.
+void PluginManage::send_chunk_pieces(int32_t item_id, uint32_t method, const std::vector<uint8_t>& chunk,
+                                     uint64_t position) {
+  for (size_t at = 0; at < chunk.size(); at += kMaxPiece) {
+    const size_t length = std::min(kMaxPiece, chunk.size() - at);
+    notify_client(method, {argument_i32(item_id), Core_IPC::Argument(chunk.begin() + at, chunk.begin() + at + length),
+                           argument_u64(position + at)});
+  }
 }
 
 void PluginManage::send_block(int32_t item_id) {

@@ -13,6 +13,11 @@ using namespace InterfaceDrovan;
 namespace {
 
 constexpr wchar_t kLibraryName[] = L"plugin_Drovan.dll";
+// How long the library waits at unload for a worker inside slot 39, and
+// for the plug-in's threads inside a callback (each of which waits at most
+// 5000 ms for the main client).
+constexpr DWORD kWorkerBoundMs = 10000;
+constexpr DWORD kCallbackBoundMs = 6000;
 
 // "FileVersion" of a file, empty when it has no readable resource.
 std::wstring release_of(const std::wstring& file) {
@@ -88,7 +93,9 @@ bool PluginManage::load(const std::wstring& path) {
     return false;
   }
   loaded_ = true;
-  worker_calls_allowed_ = true;  // after the table: a worker that sees it sees the table
+  worker_calls_.open();  // after the table: a worker that is admitted sees the table
+  workers_waited_for_ = workers_withdrawn_ = false;
+  if (callbacks_.in_flight != nullptr) callbacks_.in_flight->open();
 
   const HWND sink = sink_.create(
       [this](int32_t item_id, uint32_t code) { on_plugin_event(item_id, code); });
@@ -118,16 +125,13 @@ void PluginManage::stop() {
   if (table_->stop != nullptr) table_->stop();
 }
 
+// Waits once: stop and unload both withdraw, and a worker that outlasted
+// the bound at the first is not waited for again.
 void PluginManage::withdraw_from_workers() {
-  // A worker in slot 39 may wait for this thread's windows (a plug-in may
-  // send its events), so the wait lets messages sent to it through.
-  // Both sides are sequentially consistent: either a worker sees the ban,
-  // or this thread sees its call in flight and waits for it.
-  worker_calls_allowed_ = false;
-  while (worker_calls_in_flight_ != 0) {
-    MSG message;
-    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    ::Sleep(1);
+  worker_calls_.close();
+  if (!workers_waited_for_) {
+    workers_waited_for_ = true;
+    workers_withdrawn_ = worker_calls_.wait_until_idle(kWorkerBoundMs);
   }
 }
 
@@ -152,11 +156,25 @@ bool PluginManage::open_link(const std::wstring& link, std::array<uint8_t, 16>& 
 
 void PluginManage::unload() {
   if (!loaded_) return;
+  // Callbacks asked from here on fail at once; those under way end within
+  // their wait for the client.
+  if (callbacks_.in_flight != nullptr) callbacks_.in_flight->close();
   withdraw_from_workers();
   if (table_->stop != nullptr) table_->stop();
   if (table_->release != nullptr) table_->release();
   loaded_ = false;  // before the library goes: nothing may call into it now
-  free_library();
+  // A plug-in thread that was inside a callback runs the library's code
+  // again once it returns: then the library stays.
+  const bool callbacks_done =
+      callbacks_.in_flight == nullptr || (callbacks_.in_flight->wait_until_idle(kCallbackBoundMs) &&
+                                          callbacks_.in_flight->quiet_since_close());
+  if (workers_withdrawn_ && callbacks_done) {
+    free_library();
+  } else {
+    // A thread is still inside at the bound: the library and the table it
+    // reads stay as they are, never used again.
+    static_cast<void>(table_.release());
+  }
 }
 
 bool PluginManage::read_state(Plugin_State& state) {
@@ -188,9 +206,8 @@ void PluginManage::close_if_idle() {
 }
 
 void PluginManage::call_slot_39() {
-  ++worker_calls_in_flight_;
-  if (worker_calls_allowed_ && table_ != nullptr && table_->method_8 != nullptr) table_->method_8();
-  --worker_calls_in_flight_;
+  const Calls_In_Flight::Call call(worker_calls_);
+  if (call.admitted() && table_ != nullptr && table_->method_8 != nullptr) table_->method_8();
 }
 
 }  // namespace Core_Drovan

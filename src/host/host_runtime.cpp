@@ -30,11 +30,19 @@ Host_Runtime::Host_Runtime() {
 
 Host_Runtime::~Host_Runtime() {
   Core_Drovan::set_client_address(std::nullopt);
-  stub_.reset();
-  // Tasks already queued still run: a request the client was told succeeded
-  // is not dropped.
-  tasks_->run_tasks();
-  plugin_.reset();
+  if (plugin_->worker_still_inside()) {
+    // A channel worker never came back from the plug-in: what it may touch
+    // when it does stays as it is, and the channel's shutdown, which ends
+    // its workers in bounded time, ends it.
+    static_cast<void>(stub_.release());
+    static_cast<void>(plugin_.release());
+  } else {
+    stub_.reset();
+    // Tasks already queued still run: a request the client was told
+    // succeeded is not dropped.
+    tasks_->run_tasks();
+    plugin_.reset();
+  }
   Core_IPC::IPC_Service_Point::shut_down();
   tasks_.reset();
   Core_Common::destroy_timer_queue();
