@@ -17,12 +17,15 @@
 //   drop_mutex           close the client instance mutex: the client looks gone
 //   host_exit MS         "host exit CODE" or "host running"
 //   latency N ITEM       N times: call 2 (query ITEM) and time until the
-//                        notification 8 it causes; prints median and p99
+//                        notification 8 it causes, and time a call the host's
+//                        worker answers alone; prints medians and p99s
 // Every call of 654 is logged as "notify M HEX..." (methods 3-9) or
 // "ask M HEX..." (0-2), one hex field per argument ("-" when empty).
 // Methods 0-2 are answered from the answer table: lines "M SPEC...", where
-// SPEC is an argument (see argument_spec.h) or, for method 2, "fill:request"
-// or "fill:request-1" (bytes 0x5a, as many as asked, or one fewer).
+// SPEC is an argument (see argument_spec.h), "text:item" (a text of its own
+// for the item asked about, "item-N;" repeated N % 64 + 1 times), "delay:MS"
+// (the answer waits MS first) or, for method 2, "fill:request" or
+// "fill:request-1" (bytes 0x5a, as many as asked, or one fewer).
 // At the end a host still running is ended.
 #include <windows.h>
 
@@ -30,10 +33,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "argument_spec.h"
@@ -118,7 +123,15 @@ class Client_Stub final : public Core_IPC::Local_Procedure_Stub {
     const uint32_t asked =
         arguments.size() == 3 ? Core_IPC::argument_as_u32(arguments[2]).value_or(0) : 0;
     for (const std::string& spec : found->second) {
-      if (spec == "fill:request") {
+      if (spec.compare(0, 6, "delay:") == 0) {
+        ::Sleep(static_cast<DWORD>(std::strtoul(spec.c_str() + 6, nullptr, 10)));
+      } else if (spec == "text:item") {
+        // A text of its own for each item, of a length of its own.
+        const uint32_t item = arguments.empty() ? 0 : Core_IPC::argument_as_u32(arguments[0]).value_or(0);
+        std::string text;
+        for (uint32_t i = 0; i <= item % 64; ++i) text += "item-" + std::to_string(item) + ";";
+        results.emplace_back(text.begin(), text.end());
+      } else if (spec == "fill:request") {
         results.emplace_back(asked, 0x5a);
       } else if (spec == "fill:request-1") {
         results.emplace_back(asked == 0 ? 0 : asked - 1, 0x5a);
@@ -245,26 +258,42 @@ class Session {
     }
   }
 
+  // Median and 99th percentile of `samples`, in place.
+  static std::pair<double, double> median_and_p99(std::vector<double>& samples) {
+    std::sort(samples.begin(), samples.end());
+    return {samples[samples.size() / 2], samples[std::min(samples.size() - 1, samples.size() * 99 / 100)]};
+  }
+
   void latency(uint32_t rounds, int32_t item) {
     const Core_IPC::Service_Address host{kHostInterface, Core_IPC::kHostEndpointId};
     const Core_IPC::Argument item_argument = *parse_argument("i32:" + std::to_string(item));
-    std::vector<double> samples;
-    for (uint32_t i = 0; i < rounds; ++i) {
+    const auto since = [](std::chrono::steady_clock::time_point begun) {
+      return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begun).count();
+    };
+    std::vector<double> samples, round_trips;
+    for (uint32_t i = 0; i < rounds && rounds > 0; ++i) {
       const uint32_t before = stub_.count(8);
-      const auto begun = std::chrono::steady_clock::now();
+      auto begun = std::chrono::steady_clock::now();
       uint32_t status = 0;
       if (!Core_IPC::call(host, status, 2, {item_argument}) || !stub_.wait_for(8, before + 1, 5000)) {
         log_.line("latency: no notification");
         return;
       }
-      samples.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begun).count());
+      samples.push_back(since(begun));
+      // The channel alone: a method the host does not have is answered by
+      // its worker at once, without the main thread.
+      begun = std::chrono::steady_clock::now();
+      Core_IPC::call(host, status, 99, {});
+      round_trips.push_back(since(begun));
     }
-    std::sort(samples.begin(), samples.end());
-    const double median = samples[samples.size() / 2];
-    const double p99 = samples[std::min(samples.size() - 1, samples.size() * 99 / 100)];
-    char text[160];
-    std::snprintf(text, sizeof text, "latency %u calls: median %.1f ms, p99 %.1f ms, heartbeat 100 ms",
-                  rounds, median, p99);
+    if (samples.empty()) return;
+    const auto [median, p99] = median_and_p99(samples);
+    const auto [trip_median, trip_p99] = median_and_p99(round_trips);
+    char text[240];
+    std::snprintf(text, sizeof text,
+                  "latency %u calls: median %.1f ms, p99 %.1f ms; channel round trip median %.1f ms, p99 %.1f ms;"
+                  " heartbeat 100 ms",
+                  rounds, median, p99, trip_median, trip_p99);
     log_.line(text);
     std::printf("%s\n", text);
   }

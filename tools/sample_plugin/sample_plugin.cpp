@@ -43,7 +43,10 @@
 //                    3 call_client_1;
 //                    4 read_client_data of act_size bytes at act_offset into a
 //                      buffer filled with 0xcc, logging what it holds after:
-//                      untouched, zeros, all 5a (the simulator's answer) or mixed
+//                      untouched, zeros, all 5a (the simulator's answer) or mixed;
+//                    5 two threads call call_client_1 200 times each, for items
+//                      act_item and act_item + 1, and count the answers that
+//                      are not their item's text (see the simulator's text:item)
 //   probe_callbacks=1 slot 25 calls each host callback once (see there)
 //   clobber_module=1 the export writes past its 43 slots, over the module handle
 #include <windows.h>
@@ -384,6 +387,33 @@ const char* contents(const std::string& buffer) {
   return "mixed";
 }
 
+// The text a client answering "text:item" gives for `item`.
+std::string text_for_item(int32_t item) {
+  std::string text;
+  for (uint32_t i = 0; i <= static_cast<uint32_t>(item) % 64; ++i) text += "item-" + std::to_string(item) + ";";
+  return text;
+}
+
+// One of two threads asking call_client_1 about their own items at once:
+// each answer must stay its own until the same thread asks again.
+DWORD WINAPI ask_text_repeatedly(void* data) {
+  const auto item = static_cast<int32_t>(reinterpret_cast<intptr_t>(data));
+  const std::string expected = text_for_item(item);
+  int mismatches = 0;
+  for (int round = 0; round < 200; ++round) {
+    const char* text = nullptr;
+    int32_t length = 0;
+    if (g_call_client_1(item, &text, &length, nullptr, nullptr) != 1 || text == nullptr ||
+        std::string(text, static_cast<size_t>(length)) != expected) {
+      ++mismatches;
+    }
+    ::Sleep(0);
+    if (text != nullptr && std::string(text) != expected) ++mismatches;  // still its own after a pause
+  }
+  note(-2, "5 item=%d mismatches=%d", item, mismatches);
+  return 0;
+}
+
 // The action slot 39 sets off; the host's callbacks block until the client
 // answers, so it runs on a thread of its own.
 DWORD WINAPI act(void*) {
@@ -413,6 +443,16 @@ DWORD WINAPI act(void*) {
       note(-2, "2 r=%d %s", r, contents(buffer));
       break;
     }
+    case 5: {
+      HANDLE askers[2];
+      for (int i = 0; i < 2; ++i) {
+        askers[i] = ::CreateThread(nullptr, 0, ask_text_repeatedly,
+                                   reinterpret_cast<void*>(static_cast<intptr_t>(item + i)), 0, nullptr);
+      }
+      ::WaitForMultipleObjects(2, askers, TRUE, INFINITE);
+      for (HANDLE asker : askers) ::CloseHandle(asker);
+      break;
+    }
   }
   return 0;
 }
@@ -423,7 +463,7 @@ int32_t WINAPI method_8() {
   if (action == 1 && g_sink != nullptr) {
     ::PostMessageW(g_sink, kPluginEventMessage, static_cast<WPARAM>(control("act_item", 0)),
                    static_cast<LPARAM>(control("act_event", 0)));
-  } else if (action >= 2 && action <= 4 && g_call_client_0 != nullptr) {
+  } else if (action >= 2 && action <= 5 && g_call_client_0 != nullptr) {
     if (const HANDLE thread = ::CreateThread(nullptr, 0, act, nullptr, 0, nullptr)) ::CloseHandle(thread);
   }
   return 1;
