@@ -3,7 +3,10 @@
 (987, method 2: query an item) to the notification it causes on the
 client's interface (654, method 8), with client_sim in the main client's
 place and the sample plug-in answering at once. The figures stand beside
-the host's 100 ms heartbeat, which bounds how long a posted task waits.
+the channel's own round trip, measured in the same run (a call the host's
+worker answers without its main thread), and the host's 100 ms heartbeat,
+which a task posted from a worker no longer waits for: it wakes the main
+thread.
 
     bridge_bench.py BUILD_BIN_DIR [CALLS]
 
