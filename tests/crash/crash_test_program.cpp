@@ -10,10 +10,13 @@
 // (a second thread faults as soon as CRASH.DMP appears), reentered (a
 // fault of the thread that has just written a report), uncaught (a C++
 // exception that nothing catches, outside the guard), start_only (no
-// fault: starts the reporter as the capture would, for a baseline).
+// fault: starts the reporter as the capture would, for a baseline),
+// plain_dump (no fault: a bare dump of this thread, then the reporter's
+// start: the floor any capture is measured against).
 // Before it faults it prints "fault_at T", T the system time in 100 ns
 // ticks.
 #include <windows.h>
+#include <dbghelp.h>
 
 #include <cstdio>
 #include <cstring>
@@ -44,6 +47,27 @@ std::wstring beside_program(const wchar_t* name) {
   const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring text(path, n);
   return text.substr(0, text.find_last_of(L'\\') + 1) + name;
+}
+
+// The floor of any capture: a dump of this thread, written in place by the
+// debug-help library, with nothing else around it.
+void write_plain_dump() {
+  using Write_Dump_Fn = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE, PMINIDUMP_EXCEPTION_INFORMATION,
+                                      PMINIDUMP_USER_STREAM_INFORMATION, PMINIDUMP_CALLBACK_INFORMATION);
+  const auto write = reinterpret_cast<Write_Dump_Fn>(
+      reinterpret_cast<void*>(::GetProcAddress(::LoadLibraryW(L"dbghelp.dll"), "MiniDumpWriteDump")));
+  CONTEXT context{};
+  ::RtlCaptureContext(&context);
+  EXCEPTION_RECORD record{};
+  record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+  EXCEPTION_POINTERS pointers{&record, &context};
+  MINIDUMP_EXCEPTION_INFORMATION exception{::GetCurrentThreadId(), &pointers, FALSE};
+  const HANDLE file = ::CreateFileW(beside_program(L"CRASH.DMP").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+  if (write != nullptr && file != INVALID_HANDLE_VALUE) {
+    write(::GetCurrentProcess(), ::GetCurrentProcessId(), file, MiniDumpNormal, &exception, nullptr, nullptr);
+  }
+  if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
 }
 
 void fault(const std::string& mode) {
@@ -100,7 +124,8 @@ int main(int argc, char** argv) {
   Crash_Capture::install_crash_handlers();
   const std::string mode = argv[1];
   if (mode == "uncaught") throw std::runtime_error("nobody catches this");
-  if (mode == "start_only") {
+  if (mode == "start_only" || mode == "plain_dump") {
+    if (mode == "plain_dump") write_plain_dump();
     std::wstring command = L"\"" + beside_program(L"Faultpost.exe") + L"\" \"dr20100201crash_test_program.exe\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
