@@ -67,13 +67,19 @@ TEST(BridgeEndToEndTest, AnOpenLinkThatStaysNotReadyIsDroppedAtTheHundredAndFirs
     Client_Run run(sandbox,
                    "start\n"
                    "call 6 wstr:link://value u64:5\n"
-                   "sleep 60000\n");
+                   "sleep 40000\n"
+                   "call 6 wstr:link://second u64:6\n"
+                   "sleep 3000\n");
     // A retry waits for the first tick after its 100 ms have passed.
     for (int waited = 0; waited < 40000 && sandbox.count_calls("slot 40") < 101; waited += 100) ::Sleep(100);
     ::Sleep(800);
     EXPECT_EQ(sandbox.count_calls("slot 40"), 101u);
     EXPECT_EQ(sandbox.count_calls("slot 10"), 101u);
     EXPECT_FALSE(sandbox.has_call("slot 38 link://value 5"));
+    // Each request counts its own retries: the next, after a drop, is tried
+    // again and again, not dropped at its first attempt.
+    run.finish();
+    EXPECT_GE(sandbox.count_calls("slot 40"), 106u);
   }
 
   // Once ready, it is delivered at once with the text and value it came with.

@@ -133,23 +133,5 @@ TEST(MisbehavingPeersTest, AHostClosesWithinItsBoundWhileSlot39NeverReturns) {
   EXPECT_TRUE(contains(run.finish(), "host exit 0"));
 }
 
-// Each waiting open-link request counts its own retries: after one was
-// dropped, the next still waits for the plug-in.
-TEST(MisbehavingPeersTest, ADroppedOpenLinkLeavesTheNextItsOwnRetries) {
-  Host_Sandbox sandbox("ready_open=0\nconnected=0\n");
-  Client_Run run(sandbox,
-                 "start\n"
-                 "call 6 wstr:link://first u64:1\n"
-                 "sleep 40000\n"
-                 "call 6 wstr:link://second u64:2\n"
-                 "sleep 3000\n");
-  for (int waited = 0; waited < 40000 && sandbox.count_calls("slot 40") < 101; waited += 100) ::Sleep(100);
-  ::Sleep(800);
-  EXPECT_EQ(sandbox.count_calls("slot 40"), 101u);  // the first was dropped at its 101st attempt
-  run.finish();
-  // The second was tried again and again, not dropped at its first attempt.
-  EXPECT_GE(sandbox.count_calls("slot 40"), 106u);
-}
-
 }  // namespace
 }  // namespace Core_Drovan
