@@ -38,6 +38,15 @@ INSERT INTO reports (signature_id, received_at, app_ver, install_id, user_msg, f
 VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)
 RETURNING id
 """
+# An install counts once per signature: a report is its install's first
+# there when no report of that signature from that install is listed yet
+# (asked before the report's row is written) and its last when none is left
+# (asked after the row is removed).
+COUNT_INSTALL = """
+UPDATE signatures SET install_count = install_count {sign} 1
+WHERE id = ? AND ? <> ''
+  AND NOT EXISTS (SELECT 1 FROM reports WHERE signature_id = ? AND install_id = ?)
+"""
 SIGNATURE_COLUMNS = ("id, application, version, exception_code, module, module_offset, report_count, "
                      "install_count, first_seen, last_seen")
 REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, user_msg, file_name, file_name_bytes, "
@@ -158,11 +167,8 @@ class Storage:
             filed_as = self._bounded_version(cursor, signature)
             signature_id, count = self._execute(cursor, ADD_SIGNATURE, *_values(filed_as),
                                                 report.received_at, report.received_at).fetchone()
-            if report.install_id and not self._execute(
-                    cursor, "SELECT 1 FROM reports WHERE signature_id = ? AND install_id = ? LIMIT 1",
-                    signature_id, report.install_id).fetchone():
-                self._execute(cursor, "UPDATE signatures SET install_count = install_count + 1 WHERE id = ?",
-                              signature_id)
+            self._execute(cursor, COUNT_INSTALL.format(sign="+"), signature_id, report.install_id,
+                          signature_id, report.install_id)
             self._execute(cursor, ADD_VERSION, filed_as.application, filed_as.version, 1 if count == 1 else 0)
             report_id = self._execute(cursor, ADD_REPORT, signature_id, *_values(report)).fetchone()[0]
             return Filed(report_id, signature_id, False)
@@ -173,12 +179,11 @@ class Storage:
         application already has as many versions as it may: the version
         is the sender's word, and each one is a row. (Uploads filed at the
         same moment on PostgreSQL may pass the bound by a few.)"""
-        if self._execute(cursor, "SELECT 1 FROM versions WHERE application = ? AND version = ?",
-                         signature.application, signature.version).fetchone():
-            return signature
-        known = self._execute(cursor, "SELECT COUNT(*) FROM versions WHERE application = ?",
-                              signature.application).fetchone()[0]
-        if known < self.max_versions:
+        listed, known = self._execute(
+            cursor, "SELECT EXISTS (SELECT 1 FROM versions WHERE application = ? AND version = ?), "
+                    "(SELECT COUNT(*) FROM versions WHERE application = ?)",
+            signature.application, signature.version, signature.application).fetchone()
+        if listed or known < self.max_versions:
             return signature
         return dataclasses.replace(signature, version=OTHER_VERSIONS)
 
@@ -199,11 +204,8 @@ class Storage:
             count, application, version = self._execute(
                 cursor, "UPDATE signatures SET report_count = report_count - 1 WHERE id = ? "
                         "RETURNING report_count, application, version", signature_id).fetchone()
-            if install_id and not self._execute(
-                    cursor, "SELECT 1 FROM reports WHERE signature_id = ? AND install_id = ? LIMIT 1",
-                    signature_id, install_id).fetchone():
-                self._execute(cursor, "UPDATE signatures SET install_count = install_count - 1 WHERE id = ?",
-                              signature_id)
+            self._execute(cursor, COUNT_INSTALL.format(sign="-"), signature_id, install_id, signature_id,
+                          install_id)
             if count == 0:
                 self._execute(cursor, "DELETE FROM signatures WHERE id = ?", signature_id)
             self._execute(cursor, "UPDATE versions SET report_count = report_count - 1, "
