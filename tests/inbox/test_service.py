@@ -264,8 +264,8 @@ class SqliteServiceTest(unittest.TestCase):
         shared = archives.archive([("CRASHLOG.TXT", archives.crash_log(module="shared.dll"))])
         for install in ("one", "two"):
             self.assertEqual(self.inbox.upload(shared, query="?install_id=" + install)[0], 200)
-        signature, [one, two] = self.signature_of(shared)
-        self.assertEqual(signature["install_count"], 2)
+        holder, [one, two] = self.signature_of(shared)
+        self.assertEqual(holder["install_count"], 2)
         self.assertEqual(self.inbox.request("DELETE", f"/inbox/api/reports/{one['id']}", headers=bearer)[0], 200)
         self.assertEqual(self.signature_of(shared)[0]["install_count"], 1)
         self.assertEqual(self.inbox.request("GET", f"/inbox/reports/{two['id']}/archive", headers=bearer),
