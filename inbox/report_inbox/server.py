@@ -47,6 +47,7 @@ class _TimedParser(HTTPRequestParser):
 
 class _DeadlineChannel(HTTPChannel):
     parser_class = _TimedParser
+    discarding_since = None  # when the rest of a refused body began to be dropped
 
     def overdue(self, now, head_seconds):
         """The head has had its time, and what came since is less than the
@@ -57,8 +58,6 @@ class _DeadlineChannel(HTTPChannel):
             return False
         late = now - request.started - head_seconds
         return late > 0 and (not request.headers_finished or request.bytes_received < MIN_BODY_RATE * late)
-
-    discarding_since = None
 
     def refuse_overdue(self):
         with self.requests_lock:
