@@ -3,6 +3,7 @@
 once, and whether it keeps every one of them whole.
 
     /usr/bin/python3 bench/inbox_bench.py [--reports 2000] [--size-kb 150] [--clients 64]
+                                          [--processes N (default: one per core)]
 
 For each store (SQLite with archives in files; PostgreSQL with archives in
 files; PostgreSQL with archives in the database) a real service is started
@@ -188,7 +189,7 @@ def p99(values):
 STORES = (("SQLite", "files"), ("PostgreSQL", "files"), ("PostgreSQL", "database"))
 
 
-def measure(database, archives_in, blobs, clients):
+def measure(database, archives_in, blobs, clients, processes):
     """One store's row of figures, and what was wrong."""
     folder = temporary_folder(f"inbox_bench_{database.lower()}_")
     try:
@@ -196,15 +197,16 @@ def measure(database, archives_in, blobs, clients):
         uploads = [Upload(i, blob) for i, blob in enumerate(blobs)]
         if database == "PostgreSQL":
             with PrivatePostgres(os.path.join(folder, "postgres"), durable=True) as cluster:
-                return run_service(folder, cluster.address(), archives_in, uploads, copy_seconds, clients)
-        return run_service(folder, "", archives_in, uploads, copy_seconds, clients)
+                return run_service(folder, cluster.address(), archives_in, uploads, copy_seconds, clients,
+                                   processes)
+        return run_service(folder, "", archives_in, uploads, copy_seconds, clients, processes)
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def run_service(folder, database, archives_in, uploads, copy_seconds, clients):
+def run_service(folder, database, archives_in, uploads, copy_seconds, clients, processes):
     with InboxService(os.path.join(folder, "service"), database=database,
-                      settings=f"archives = {archives_in}\nthreads = 16") as inbox:
+                      settings=f"archives = {archives_in}\nthreads = 16\nprocesses = {processes}") as inbox:
         wall = upload_batch(inbox, uploads, clients)
         problems = integrity_problems(inbox, uploads)
         if problems:
@@ -229,20 +231,22 @@ def main():
     parser.add_argument("--reports", type=int, default=2000)
     parser.add_argument("--size-kb", type=float, default=150)
     parser.add_argument("--clients", type=int, default=64)
+    parser.add_argument("--processes", type=int, default=os.cpu_count() or 1)
     args = parser.parse_args()
-    if args.reports < 1 or args.size_kb <= 0 or args.clients < 1:
-        parser.error("--reports, --size-kb and --clients must be greater than 0")
+    if args.reports < 1 or args.size_kb <= 0 or args.clients < 1 or args.processes < 1:
+        parser.error("--reports, --size-kb, --clients and --processes must be greater than 0")
 
     blobs = build_archives(args.reports, args.size_kb)
     rows, failed = [], False
     for database, archives_in in STORES:
         name = f"{database}, archives in {archives_in}"
-        row, problems = measure(database, archives_in, blobs, args.clients)
+        row, problems = measure(database, archives_in, blobs, args.clients, args.processes)
         rows.append((name, row))
         for problem in problems:
             print(f"{name}: {problem}", file=sys.stderr)
         failed = failed or bool(problems)
     print_table(rows)
+    print(f"{args.clients} clients, {args.processes} inbox process(es) of 16 threads, {os.cpu_count()} cores")
     if failed:
         print("FAILED: the inbox lost, refused or altered reports (see above)", file=sys.stderr)
         return 1

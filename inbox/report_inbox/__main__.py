@@ -18,7 +18,7 @@ import secrets
 import signal
 import sys
 
-from . import server, settings as settings_file
+from . import processes, server, settings as settings_file
 from .app import create_app
 from .archive_store import ArchiveStore
 from .database_archives import DatabaseArchives
@@ -52,7 +52,7 @@ def main(argv=None):
     # Everything the service writes (database, archives, folders) holds
     # users' reports: readable by its own user only.
     os.umask(0o077)
-    logging.basicConfig(level=logging.INFO, format="%(asctime)s %(name)s %(levelname)s %(message)s")
+    logging.basicConfig(level=logging.INFO, format="%(asctime)s %(name)s[%(process)d] %(levelname)s %(message)s")
     try:
         settings = settings_file.load(args.config)
         changes = {}
@@ -77,26 +77,45 @@ def main(argv=None):
         print(f"report_inbox: the database cannot be opened: {error}", file=sys.stderr)
         return 2
 
-    http = server.create(create_app(settings, storage, store, token), settings)
-    port = http.effective_port
+    app = create_app(settings, storage, store, token)
+    if settings.processes == 1:
+        http = server.create(app, settings)
+        _announce(settings, http.effective_port, args.port_file)
+        _serve(http, storage, settings, with_retention=True)
+        return 0
+    listener = server.listening_socket(settings)
+    # Each process opens its own database connections.
+    storage.close_connections()
+    _announce(settings, listener.getsockname()[1], args.port_file)
+    first = os.getpid()
+    return processes.run(settings.processes, lambda index: _serve(
+        server.create(app, settings, listener, first), storage, settings, with_retention=index == 0))
+
+
+def _announce(settings, port, port_file):
     logging.getLogger("report_inbox").info(
-        "listening on %s:%s, storing in %s (%s, archives in %s)", settings.host, port, settings.data_dir,
-        "PostgreSQL" if settings.database else "SQLite", settings.archives)
-    if args.port_file:
-        with open(args.port_file + ".tmp", "w") as f:
+        "listening on %s:%s, storing in %s (%s, archives in %s), %d process(es)", settings.host, port,
+        settings.data_dir, "PostgreSQL" if settings.database else "SQLite", settings.archives, settings.processes)
+    if port_file:
+        with open(port_file + ".tmp", "w") as f:
             f.write(str(port))
-        os.replace(args.port_file + ".tmp", args.port_file)
+        os.replace(port_file + ".tmp", port_file)
+
+
+def _serve(http, storage, settings, with_retention):
+    """Serves until SIGTERM; one process of several applies the retention."""
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
-    retention = RetentionThread(storage, settings)
-    retention.start()
+    retention = RetentionThread(storage, settings) if with_retention else None
+    if retention:
+        retention.start()
     try:
         http.run()
     except SystemExit:
         pass
     finally:
-        retention.stop()
+        if retention:
+            retention.stop()
         http.task_dispatcher.shutdown()
-    return 0
 
 
 if __name__ == "__main__":

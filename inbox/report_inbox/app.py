@@ -1,5 +1,6 @@
 """The service as one WSGI application."""
-import secrets
+import hashlib
+import hmac
 
 import flask
 
@@ -9,7 +10,9 @@ from . import inbox_pages, submission
 def create_app(settings, storage, store, token):
     app = flask.Flask(__name__)
     app.config.update(
-        SECRET_KEY=secrets.token_bytes(32),
+        # Derived from the token, so that every process behind the proxy
+        # honours the others' sessions, and a new token ends them all.
+        SECRET_KEY=hmac.new(token.encode("utf-8"), b"report inbox session", hashlib.sha256).digest(),
         SESSION_COOKIE_HTTPONLY=True,
         SESSION_COOKIE_SAMESITE="Strict",
         SESSION_COOKIE_NAME="inbox_session",

@@ -22,6 +22,7 @@ from waitress.parser import HTTPRequestParser
 from waitress.server import TcpWSGIServer
 from waitress.task import ThreadedTaskDispatcher
 
+from . import processes
 from .descriptors import connection_limit
 
 MIN_BODY_RATE = 16 << 10
@@ -115,8 +116,11 @@ class _DeadlineChannel(HTTPChannel):
 
 class InboxServer(TcpWSGIServer):
     channel_class = _DeadlineChannel
+    first_process = None  # when one of several copies: the process that started it
 
     def maintenance(self, now):
+        if processes.orphaned(self.first_process):
+            raise SystemExit(0)
         moment = time.monotonic()
         for channel in list(self.active_channels.values()):
             if isinstance(channel, _DeadlineChannel) and channel.overdue(moment, self.adj.channel_timeout):
@@ -124,10 +128,22 @@ class InboxServer(TcpWSGIServer):
         super().maintenance(now)
 
 
-def create(app, settings, host=None, port=None):
+def listening_socket(settings):
+    """The bound, listening socket several server processes share."""
+    family, kind, protocol, _, address = socket.getaddrinfo(settings.host, settings.port, type=socket.SOCK_STREAM)[0]
+    listener = socket.socket(family, kind, protocol)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(address)
+    listener.listen(1024)
+    return listener
+
+
+def create(app, settings, listener=None, first_process=None):
+    """The server, on its own new socket or on `listener` shared with other
+    processes started by `first_process`."""
     adjustments = Adjustments(
-        host=settings.host if host is None else host,
-        port=settings.port if port is None else port,
+        host=settings.host,
+        port=settings.port,
         threads=settings.threads,
         channel_timeout=settings.client_timeout,
         cleanup_interval=1,
@@ -142,4 +158,10 @@ def create(app, settings, host=None, port=None):
     )
     dispatcher = ThreadedTaskDispatcher()
     dispatcher.set_thread_count(adjustments.threads)
-    return InboxServer(app, map={}, dispatcher=dispatcher, adj=adjustments, sockinfo=adjustments.listen[0])
+    if listener is None:
+        return InboxServer(app, map={}, dispatcher=dispatcher, adj=adjustments, sockinfo=adjustments.listen[0])
+    sockinfo = (listener.family, listener.type, listener.proto, listener.getsockname())
+    http = InboxServer(app, map={}, dispatcher=dispatcher, adj=adjustments, sockinfo=sockinfo, _sock=listener,
+                       bind_socket=False)
+    http.first_process = first_process
+    return http

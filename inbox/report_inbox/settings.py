@@ -12,6 +12,8 @@
     max_upload_mb = 64
     max_unpacked_mb = 256
     threads = 8
+    # server processes sharing the port: one per core a deployment gives it
+    processes = 1
     client_timeout = 30
     # connections held open at once, fewer if the open-files limit is lower
     max_connections = 1000
@@ -67,6 +69,7 @@ class Settings:
     max_upload_bytes: int = 64 << 20
     max_unpacked_bytes: int = 256 << 20
     threads: int = 8
+    processes: int = 1
     client_timeout: int = 30
     max_connections: int = 1000
     plain_http_on_loopback: bool = False
@@ -175,6 +178,7 @@ def load(path):
         max_upload_bytes=_positive(service, "max_upload_mb", 64) << 20,
         max_unpacked_bytes=_positive(service, "max_unpacked_mb", 256) << 20,
         threads=_positive(service, "threads", 8),
+        processes=_positive(service, "processes", 1),
         client_timeout=_positive(service, "client_timeout", 30),
         max_connections=_positive(service, "max_connections", 1000),
         plain_http_on_loopback=_yes_or_no(service, "plain_http_on_loopback"),

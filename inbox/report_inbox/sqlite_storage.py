@@ -1,6 +1,7 @@
 """The reports in one SQLite file: one connection per thread, write-ahead
 log so pages read while reports arrive, and a wait for the write lock
 instead of an error when uploads coincide."""
+import fcntl
 import os
 import sqlite3
 import threading
@@ -15,6 +16,7 @@ class SqliteStorage(Storage):
         super().__init__()
         self.path = path
         self._writing = threading.Lock()
+        self._writer_lock = None  # (process id, descriptor of the lock file)
         # Reports hold users' words and memory: only the service's user may
         # read them, whatever the umask of whoever started it. SQLite gives
         # its journal files the database file's mode.
@@ -35,11 +37,25 @@ class SqliteStorage(Storage):
         return self._local.connection
 
     def _write(self, work):
-        # One writer at a time in this process: SQLite lets one write anyway,
-        # and its busy handler waits for the lock in sleeps of up to 100 ms,
-        # so threads queued on it would idle long after it is free.
+        # One writer at a time, in this process and among the processes
+        # sharing the file: SQLite lets one write anyway, and its busy
+        # handler waits for the lock in sleeps of up to 100 ms, so writers
+        # queued on it would idle long after it is free.
         with self._writing:
-            return super()._write(work)
+            descriptor = self._writer_descriptor()
+            fcntl.flock(descriptor, fcntl.LOCK_EX)
+            try:
+                return super()._write(work)
+            finally:
+                fcntl.flock(descriptor, fcntl.LOCK_UN)
+
+    def _writer_descriptor(self):
+        # A lock file of its own (flock on the database itself would meet
+        # SQLite's locks where flock is emulated), opened once per process:
+        # a descriptor inherited over fork would share its lock.
+        if self._writer_lock is None or self._writer_lock[0] != os.getpid():
+            self._writer_lock = (os.getpid(), os.open(self.path + "-writer", os.O_RDWR | os.O_CREAT, 0o600))
+        return self._writer_lock[1]
 
     def begin(self, cursor):
         # Taking the write lock first: a deferred transaction that meets a
@@ -60,6 +76,9 @@ class _Autocommitting:
     def commit(self):
         if self._connection.in_transaction:
             self._connection.execute("COMMIT")
+
+    def close(self):
+        self._connection.close()
 
     def rollback(self):
         if self._connection.in_transaction:

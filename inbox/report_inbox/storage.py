@@ -101,6 +101,14 @@ class Storage:
     def connection(self):
         raise NotImplementedError
 
+    def close_connections(self):
+        """Closes this thread's connection, before the process forks: each
+        process must open its own."""
+        connection = getattr(self._local, "connection", None)
+        if connection is not None:
+            connection.close()
+        self._local = threading.local()
+
     def sql(self, text):
         return text if self.marker == "?" else text.replace("?", self.marker)
 

@@ -3,6 +3,7 @@ process over HTTP, on SQLite and on a private PostgreSQL."""
 import concurrent.futures
 import hashlib
 import os
+import re
 import resource
 import shutil
 import socket
@@ -572,6 +573,19 @@ class PostgresArchivesInDatabaseTest(PostgresServiceTest):
     more_settings = "archives = database"
 
 
+class SqliteInTwoProcessesTest(SqliteServiceTest):
+    """The same service forked into two processes on one port and one
+    SQLite file."""
+    more_settings = "processes = 2"
+
+    def test_both_processes_take_reports(self):
+        bodies = [archives.good(text=f"two processes {i}") for i in range(24)]
+        with concurrent.futures.ThreadPoolExecutor(12) as pool:
+            self.assertEqual([status for status, _ in pool.map(self.inbox.upload, bodies)], [200] * len(bodies))
+        storing = re.findall(r"report_inbox\[(\d+)\] INFO report \d+ stored", self.inbox.log())
+        self.assertEqual(len(set(storing)), 2, "one process took every report")
+
+
 class TwoServicesOnOneDatabaseTest(unittest.TestCase):
     """Several services behind one proxy: one PostgreSQL holds the reports
     and their archives, and nothing is on either service's disk."""
@@ -608,6 +622,11 @@ class TwoServicesOnOneDatabaseTest(unittest.TestCase):
         for service in self.services:
             on_disk = [name for _, _, names in os.walk(os.path.join(service.folder, "data")) for name in names]
             self.assertEqual(on_disk, [])
+        # Signed in through one, signed in on both.
+        status, _, headers = self.services[0].request("GET", "/inbox/?token=" + TOKEN, with_headers=True)
+        cookie = headers["Set-Cookie"].split(";")[0]
+        status, page = self.services[1].request("GET", "/inbox/", headers={"Cookie": cookie})
+        self.assertEqual((status, b'id="signatures"' in page), (200, True))
         # Removed through one, gone from both.
         gone = listed[0]
         self.assertEqual(self.services[0].request("DELETE", f"/inbox/api/reports/{gone['id']}",
