@@ -19,8 +19,8 @@ std::string build_urlencoded_body(const std::vector<FormField>& fields) {
   return body;
 }
 
-std::vector<uint8_t> build_multipart_body(const std::vector<FormField>& fields,
-                                          const File_Reader& read_file) {
+std::optional<std::vector<uint8_t>> build_multipart_body(const std::vector<FormField>& fields,
+                                                         const File_Reader& read_file) {
   const std::string delimiter = std::string("--") + kMultipartBoundary + "\r\n";
   std::vector<uint8_t> body;
   for (const FormField& f : fields) {
@@ -31,10 +31,10 @@ std::vector<uint8_t> build_multipart_body(const std::vector<FormField>& fields,
     }
     append(body, "Content-Disposition: form-data; name=\"" + f.name + "\"; filename=\"" + f.value +
                      "\"\r\n\r\n");
-    if (const auto content = read_file(f.value)) {
-      body.insert(body.end(), content->begin(), content->end());
-      append(body, "\r\n");
-    }
+    const auto content = read_file(f.source.empty() ? f.value : f.source);
+    if (!content) return std::nullopt;
+    body.insert(body.end(), content->begin(), content->end());
+    append(body, "\r\n");
   }
   append(body, std::string("--") + kMultipartBoundary + "--\r\n");
   return body;

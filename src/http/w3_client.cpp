@@ -64,8 +64,9 @@ bool W3Client::Connect(const std::string& host, int port, const char* user, cons
   }
 }
 
-void W3Client::AddFormField(const std::string& name, const std::string& value, bool is_file) {
-  m_fields.push_back({name, value, is_file});
+void W3Client::AddFormField(const std::string& name, const std::string& value, bool is_file,
+                            const std::string& source) {
+  m_fields.push_back({name, value, is_file, source});
 }
 
 void W3Client::AddCookie(const std::string& name, const std::string& value) {
@@ -103,7 +104,9 @@ void W3Client::OpenRequest(const char* verb, const std::string& object, const ch
 }
 
 std::vector<uint8_t> W3Client::BuildMultipartBody() const {
-  return build_multipart_body(m_fields, read_part_file);
+  auto body = build_multipart_body(m_fields, read_part_file);
+  if (!body) throw W3_Error("file read failed...");
+  return std::move(*body);
 }
 
 bool W3Client::RequestGet(const std::string& object, const char* referrer) {

@@ -46,7 +46,9 @@ class W3Client {
   virtual bool RequestPost(const std::string& object, const char* referrer);
   virtual bool RequestGet(const std::string& object, const char* referrer);
 
-  void AddFormField(const std::string& name, const std::string& value, bool is_file);
+  // `source`: the file a file field reads, when it is not `value` (UTF-8).
+  void AddFormField(const std::string& name, const std::string& value, bool is_file,
+                    const std::string& source = std::string());
   void AddCookie(const std::string& name, const std::string& value);
 
   int status() const { return m_status; }

@@ -10,6 +10,7 @@
 #include "reporter/dump_path_patch.h"
 #include "reporter/install_id.h"
 #include "system/file_helper.h"
+#include "system/utf8_text.h"
 #include "zip/zip_archive.h"
 
 namespace Faultpost {
@@ -97,12 +98,16 @@ bool Report_Files::prepare(const std::wstring& app_argument) const {
   backup_old_archive(std::filesystem::path(archive_path()));
   patch_dump(dump, directory_, app_argument);
 
-  auto archive = Zip::OpenArchive(to_system_code_page(archive_path()));
-  Zip::AddArchiveEntry(archive.get(), "CRASH.DMP", to_system_code_page(dump));
-  Zip::AddArchiveEntry(archive.get(), "CRASHLOG.DAT", to_system_code_page(file(L"CRASHLOG.DAT")));
-  Zip::AddArchiveEntry(archive.get(), "CRASHLOG.TXT", to_system_code_page(file(L"CRASHLOG.TXT")));
-  Zip::CloseArchive(std::move(archive));
-  return true;
+  // Through UTF-8 paths, which any folder name has: the system code page
+  // has no form for many (a Chinese folder on an English Windows).
+  using Core_Common::narrow_utf8;
+  auto archive = Zip::OpenArchive(narrow_utf8(archive_path()));
+  if (!archive) return false;
+  const bool dumped = Zip::AddArchiveEntry(archive.get(), "CRASH.DMP", narrow_utf8(dump)) == Zip::AR_OK;
+  Zip::AddArchiveEntry(archive.get(), "CRASHLOG.DAT", narrow_utf8(file(L"CRASHLOG.DAT")));  // may be missing
+  const bool logged = Zip::AddArchiveEntry(archive.get(), "CRASHLOG.TXT", narrow_utf8(file(L"CRASHLOG.TXT"))) ==
+                      Zip::AR_OK;
+  return Zip::CloseArchive(std::move(archive)) == Zip::AR_OK && dumped && logged;
 }
 
 std::string Report_Files::install_id() const {

@@ -73,7 +73,7 @@ bool TorrentSubmitClient::Start() {
   if (m_submit_kind == SUBMIT_REPORT) {
     AddFormField("app_ver", m_form.app_version, false);
     AddFormField("user_msg", acp_to_utf8(m_form.user_message), false);
-    AddFormField("Filename", m_form.archive_path, true);
+    AddFormField("Filename", m_form.archive_path, true, m_form.archive_file);
     kind = REQUEST_POST_MULTIPARTS;
   } else if (m_submit_kind == SUBMIT_REQUEST_APP) {
     kind = REQUEST_GET;

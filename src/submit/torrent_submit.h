@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "http/async_w3_client.h"
@@ -26,9 +27,18 @@ enum Submit_Kind { SUBMIT_REPORT = 0, SUBMIT_REQUEST_APP = 1 };
 
 // What the report dialog hands over for an upload.
 struct ReportForm {
+  ReportForm() = default;
+  ReportForm(std::string app_version, std::string user_message, std::string archive_path,
+             std::string archive_file = std::string())
+      : app_version(std::move(app_version)),
+        user_message(std::move(user_message)),
+        archive_path(std::move(archive_path)),
+        archive_file(std::move(archive_file)) {}
+
   std::string app_version;   // the reporter's first command-line argument
   std::string user_message;  // in the system code page
-  std::string archive_path;
+  std::string archive_path;  // the file name the form carries, in the system code page
+  std::string archive_file;  // the archive read, UTF-8; empty: archive_path
 };
 
 class TorrentSubmitClient final : public AsyncW3Client {

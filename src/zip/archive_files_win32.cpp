@@ -1,8 +1,9 @@
-// Archive files of the Windows build, over CreateFileA in the system code
-// page.
+// Archive files of the Windows build: paths in UTF-8, opened through the
+// system's wide functions, so that any folder name works.
 #include <windows.h>
 
 #include "system/unique_handle.h"
+#include "system/utf8_text.h"
 #include "zip/archive_io.h"
 
 namespace Zip {
@@ -64,14 +65,14 @@ class Win32_Source final : public Archive_Source {
 }  // namespace
 
 std::unique_ptr<Archive_Output> create_archive_file(const std::string& path) {
-  Unique_Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  Unique_Handle file(::CreateFileW(Core_Common::widen_utf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return nullptr;
   return std::make_unique<Win32_Output>(std::move(file));
 }
 
 std::unique_ptr<Archive_Source> open_source_file(const std::string& path) {
-  Unique_Handle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  Unique_Handle file(::CreateFileW(Core_Common::widen_utf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return nullptr;
   BY_HANDLE_FILE_INFORMATION by_handle;
