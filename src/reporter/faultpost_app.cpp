@@ -11,12 +11,18 @@
 #include "reporter/faultpost_resources.h"
 #include "reporter/report_files.h"
 #include "reporter/reporter_texts.h"
+#include "reporter/unsent_report_sender.h"
+#include "reporter/unsent_reports.h"
 #include "submit/torrent_submit.h"
 #include "system/system_info.h"
 
 namespace Faultpost {
 
 namespace {
+
+// How long reports that waited from earlier runs may still go once the
+// dialog has closed.
+constexpr DWORD kUnsentGraceMs = 3000;
 
 // The first argument as given, or nothing.
 bool first_argument(std::wstring& argument) {
@@ -65,9 +71,14 @@ int CFaultpostApp::main() {
   }
   OrbwellSearch::TorrentSubmit::create();
   const Report_Files files(Core_Common::get_program_dir());
-  CFaultpostDlg dialog(files, app_argument, files.read_crash_log());
+  const Unsent_Reports unsent(Core_Common::get_program_dir());
+  Unsent_Report_Sender sender(unsent);
+  CFaultpostDlg dialog(files, unsent, sender, app_argument, files.read_crash_log());
   if (files.prepare(app_argument)) {
     dialog.run();
+    // The host was restarted as the dialog closed; waiting reports get a
+    // few seconds more, and what is left goes on the next run.
+    sender.finish_within(kUnsentGraceMs);
   } else {
     ::MessageBoxW(nullptr, text(kNoCrashLog), L"Faultpost", MB_OK | MB_ICONEXCLAMATION);
   }

@@ -7,6 +7,7 @@
 #include "reporter/reporter_texts.h"
 #include "reporter/update_prompt_dlg.h"
 #include "submit/torrent_submit.h"
+#include "system/utf8_text.h"
 
 namespace Faultpost {
 
@@ -19,8 +20,11 @@ constexpr int kPumpedPerRound = 5;
 
 }  // namespace
 
-CFaultpostDlg::CFaultpostDlg(const Report_Files& files, std::wstring app_argument, Crash_Log_Values crash_log)
+CFaultpostDlg::CFaultpostDlg(const Report_Files& files, const Unsent_Reports& unsent, Unsent_Report_Sender& sender,
+                             std::wstring app_argument, Crash_Log_Values crash_log)
     : files_(files),
+      unsent_(unsent),
+      sender_(sender),
       app_argument_(std::move(app_argument)),
       crash_log_(std::move(crash_log)),
       icon_(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
@@ -188,6 +192,7 @@ void CFaultpostDlg::on_request_result(WPARAM newer_exists) {
   form.app_version = to_system_code_page(app_argument_);
   form.user_message = message;
   form.archive_path = to_system_code_page(files_.archive_path());
+  form.archive_file = Core_Common::narrow_utf8(files_.archive_path());
   OrbwellSearch::SubmitReport(files_.install_id(), handle(), form);
   animate_progress();
 }
@@ -201,9 +206,13 @@ void CFaultpostDlg::on_submit_result(WPARAM failed) {
   if (failed == 0) {
     set_item_text(IDC_PROGRESS_LABEL, text(kSuccess));
     set_progress(100);
+    // The server is reached: what waited from earlier runs goes now.
+    sender_.start();
   } else {
     set_item_text(IDC_PROGRESS_LABEL, text(kFailure));
     set_progress(0);
+    // Not acknowledged: the report waits for a run that reaches the server.
+    unsent_.keep(files_.archive_path(), to_system_code_page(app_argument_), files_.install_id(), description());
   }
   exit_counter_ = 5;
   ::SetTimer(handle(), kExitTimer, 1000, nullptr);

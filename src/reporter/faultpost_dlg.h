@@ -8,6 +8,8 @@
 #include <string>
 
 #include "reporter/report_files.h"
+#include "reporter/unsent_report_sender.h"
+#include "reporter/unsent_reports.h"
 #include "reporter/xcolor_static.h"
 #include "system/dialog_window.h"
 
@@ -15,7 +17,10 @@ namespace Faultpost {
 
 class CFaultpostDlg final : public Core_Common::Dialog_Window {
  public:
-  CFaultpostDlg(const Report_Files& files, std::wstring app_argument, Crash_Log_Values crash_log);
+  // A report that is not acknowledged waits in `unsent`; one that is sets
+  // `sender` off with those that waited.
+  CFaultpostDlg(const Report_Files& files, const Unsent_Reports& unsent, Unsent_Report_Sender& sender,
+                std::wstring app_argument, Crash_Log_Values crash_log);
   ~CFaultpostDlg() override;
 
   INT_PTR run();
@@ -41,6 +46,8 @@ class CFaultpostDlg final : public Core_Common::Dialog_Window {
   void set_item_text(int id, const wchar_t* text) const { ::SetDlgItemTextW(handle(), id, text); }
 
   const Report_Files& files_;
+  const Unsent_Reports& unsent_;
+  Unsent_Report_Sender& sender_;
   std::wstring app_argument_;
   Crash_Log_Values crash_log_;
   GUI_Common::CXColorStatic banner_;
