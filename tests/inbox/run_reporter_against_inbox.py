@@ -2,12 +2,16 @@
 """Runs one case of reporter_tests.exe under Wine with the report inbox as
 its server, then checks on the inbox's side what arrived.
 
-    run_reporter_against_inbox.py REPORTER_TESTS_EXE CASE
+    run_reporter_against_inbox.py REPORTER_TESTS_EXE CASE [LOCALE FOLDER]
 
 The reporter's sandbox gets a crash of a known signature (a minidump and a
 crash log built here) instead of the test's stand-in files. Cases that send
 must leave exactly that report, filed under that signature, its archive
-byte for byte the reporter's CRASH.ZIP; the others must leave none.
+byte for byte the reporter's CRASH.ZIP; the others must leave none. With
+LOCALE and FOLDER the reporter runs under that Linux locale (zh_CN.UTF-8: a
+Chinese Windows, code page 936; en_US.UTF-8: an English one, 1252) from a
+folder of that name beside the tests, which the form's file name carries
+in the code page's bytes.
 """
 import hashlib
 import os
@@ -54,6 +58,7 @@ def check_inbox(inbox, case, sandbox):
 
 def main():
     exe, case = sys.argv[1], sys.argv[2]
+    locale, sandbox_name = (sys.argv[3], sys.argv[4]) if len(sys.argv) > 4 else (None, "reporter sandbox")
     folder = temporary_folder("reporter_inbox_")
     try:
         sample = os.path.join(folder, "sample")
@@ -68,11 +73,15 @@ def main():
             env = dict(os.environ, DROVAN_REPORT_ENDPOINT=inbox.url("/faultpost/submit"),
                        DROVAN_REPORT_SITE=inbox.url(""), REPORT_SAMPLE_DIR=windows_path(sample))
             env.pop("REPORT_STATE_DIR", None)
+            if locale:
+                env["LC_ALL"] = locale
+                env["REPORTER_SANDBOX"] = sandbox_name
             done = run_windows_program([exe, f"--gtest_filter=FaultpostDialogTest.{case}"], env, 280)
             print(done.stdout, end="")
             print(done.stderr[-3000:], end="", file=sys.stderr)
             ok = done.returncode == 0 and "[  PASSED  ] 1 test" in done.stdout
-            problems = check_inbox(inbox, case, os.path.join(os.path.dirname(exe), "reporter sandbox"))
+            sandbox = os.path.join(os.path.dirname(exe), *sandbox_name.split("\\"))
+            problems = check_inbox(inbox, case, sandbox)
             for problem in problems:
                 print("inbox: " + problem)
             if not ok or problems:

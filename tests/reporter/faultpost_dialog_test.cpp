@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -170,7 +171,10 @@ BOOL CALLBACK match_tooltip(HWND window, LPARAM data) {
 class FaultpostDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(program_dir()) / "reporter sandbox";
+    // REPORTER_SANDBOX names another folder, a Chinese one say: read wide,
+    // since the code page may have no form for it.
+    const wchar_t* folder = _wgetenv(L"REPORTER_SANDBOX");
+    dir_ = fs::path(program_dir()) / (folder != nullptr && *folder != L'\0' ? folder : L"reporter sandbox");
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     fs::copy_file(fs::path(program_dir()) / "Faultpost.exe", dir_ / "Faultpost.exe");
@@ -208,6 +212,36 @@ class FaultpostDialogTest : public ::testing::Test {
     return static_cast<size_t>(std::distance(fs::directory_iterator(requests), fs::directory_iterator()));
   }
   bool host_restarted() const { return fs::exists(dir_ / "plugin_Drovan.args"); }
+  // The archives the server stored, in the order they came.
+  std::vector<std::string> stored_archives() const {
+    std::vector<std::string> archives;
+    if (state_dir().empty() || !fs::exists(state_dir() / "reports")) return archives;
+    std::vector<fs::path> reports;
+    for (const auto& entry : fs::directory_iterator(state_dir() / "reports")) reports.push_back(entry.path());
+    std::sort(reports.begin(), reports.end());
+    for (const auto& report : reports) {
+      if (fs::exists(report / "archive")) archives.push_back(read_file(report / "archive"));
+    }
+    return archives;
+  }
+  std::vector<fs::path> unsent() const {
+    std::vector<fs::path> entries;
+    std::error_code error;
+    for (fs::directory_iterator it(dir_ / "Unsent Reports", error), end; !error && it != end; it.increment(error)) {
+      if (it->is_directory()) entries.push_back(it->path());
+    }
+    return entries;
+  }
+  // Sends at once and waits for the outcome's text.
+  void send_and_expect(Child_Process& reporter, const std::wstring& outcome) {
+    const HWND dialog = find_dialog(reporter, kAppArgument);
+    ASSERT_NE(dialog, nullptr);
+    ::SendDlgItemMessageW(dialog, 1016, BM_SETCHECK, BST_UNCHECKED, 0);
+    ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(within(kEventually, [&] { return item_text(dialog, 1007) == outcome; }));
+    ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(reporter.wait(kEventually), 0u);
+  }
 
   fs::path dir_;
 };
@@ -372,6 +406,32 @@ TEST_F(FaultpostDialogTest, AnOlderArchiveIsKeptBeforeTheNewOneReplacesIt) {
   ::SendDlgItemMessageW(dialog, 1016, BM_SETCHECK, BST_UNCHECKED, 0);
   ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   EXPECT_EQ(reporter->wait(10000), 0u);
+}
+
+// A report the server does not acknowledge waits beside the reporter; the
+// next run that reaches the server sends it after its own, once.
+TEST_F(FaultpostDialogTest, AReportThatWasNotAcknowledgedGoesWithTheNextOneThatIs) {
+  if (state_dir().empty()) GTEST_SKIP() << "needs the loopback server's state";
+  set_server("current", "404");
+  auto first = start();
+  send_and_expect(*first, pick(L"Connect Fail!!!", L"通讯错误！！！"));
+  const std::string unsent_archive = read_file(dir_ / "CRASH.ZIP");
+  ASSERT_EQ(unsent().size(), 1u);
+  EXPECT_EQ(read_file(unsent()[0] / "CRASH.ZIP"), unsent_archive);
+  // This server kept what it refused; the reporter cannot know that.
+  EXPECT_EQ(stored_archives().size(), 1u);
+
+  set_server("current", "ok");
+  std::ofstream(dir_ / "CRASH.DMP", std::ios::binary) << std::string(6000, 'e');  // a second crash
+  auto second = start();
+  send_and_expect(*second, pick(L"Submit Finished. Thank you for your support to Drovan plugin.",
+                                L"提交已完成。感谢您对Drovan插件的支持。"));
+  EXPECT_TRUE(within(kEventually, [&] { return stored_archives().size() == 3 && unsent().empty(); }));
+  const auto archives = stored_archives();
+  ASSERT_EQ(archives.size(), 3u);
+  EXPECT_EQ(archives[1], read_file(dir_ / "CRASH.ZIP"));  // this run's own first
+  EXPECT_EQ(archives[2], unsent_archive);                // then the one that waited
+  EXPECT_TRUE(unsent().empty());
 }
 
 }  // namespace

@@ -2,12 +2,15 @@
 """Runs one case of reporter_tests.exe under Wine against a fresh loopback
 report server, in English or (with --chinese) as a Chinese user.
 
-    run_reporter_tests.py REPORTER_TESTS_EXE REPORT_SERVER_PY CASE [--chinese] [--shots DIR]
+    run_reporter_tests.py REPORTER_TESTS_EXE REPORT_SERVER_PY CASE [--chinese | --locale NAME]
+                          [--folder NAME] [--shots DIR]
 
 The server's state directory reaches the test as REPORT_STATE_DIR, its
 addresses reach the reporter as DROVAN_REPORT_ENDPOINT and DROVAN_REPORT_SITE.
 With --shots the test saves its screenshots there as bitmaps, which become
-PNG files.
+PNG files. --locale runs the test under that Linux locale (en_US.UTF-8: an
+English Windows, code page 1252, that still maps any file name); --folder
+puts the reporter in a folder of that name (UTF-8) beside the tests.
 """
 import argparse
 import glob
@@ -54,6 +57,8 @@ def main():
     parser.add_argument("server")
     parser.add_argument("case")
     parser.add_argument("--chinese", action="store_true")
+    parser.add_argument("--locale")
+    parser.add_argument("--folder")
     parser.add_argument("--shots")
     args = parser.parse_args()
 
@@ -73,6 +78,10 @@ def main():
                    REPORT_STATE_DIR=windows_path(state))
         if args.chinese:
             env["LC_ALL"] = "zh_CN.UTF-8"
+        elif args.locale:
+            env["LC_ALL"] = args.locale
+        if args.folder:
+            env["REPORTER_SANDBOX"] = args.folder
         if args.shots:
             os.makedirs(args.shots, exist_ok=True)
             env["SCREENSHOT_DIR"] = windows_path(os.path.abspath(args.shots))
