@@ -83,13 +83,13 @@ def main(argv=None):
         _announce(settings, http.effective_port, args.port_file)
         _serve(http, storage, settings, with_retention=True)
         return 0
-    listener = server.listening_socket(settings)
+    listeners = server.port_sockets(settings, settings.processes)
     # Each process opens its own database connections.
     storage.close_connections()
-    _announce(settings, listener.getsockname()[1], args.port_file)
+    _announce(settings, listeners[0].getsockname()[1], args.port_file)
     first = os.getpid()
     return processes.run(settings.processes, lambda index: _serve(
-        server.create(app, settings, listener, first), storage, settings, with_retention=index == 0))
+        server.create(app, settings, listeners[index], first), storage, settings, with_retention=index == 0))
 
 
 def _announce(settings, port, port_file):

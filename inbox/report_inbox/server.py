@@ -128,14 +128,24 @@ class InboxServer(TcpWSGIServer):
         super().maintenance(now)
 
 
-def listening_socket(settings):
-    """The bound, listening socket several server processes share."""
-    family, kind, protocol, _, address = socket.getaddrinfo(settings.host, settings.port, type=socket.SOCK_STREAM)[0]
-    listener = socket.socket(family, kind, protocol)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(address)
-    listener.listen(1024)
-    return listener
+def port_sockets(settings, count):
+    """`count` listening sockets on one port, one for each of several
+    server processes (SO_REUSEPORT): the kernel spreads new connections
+    over them evenly, where on one shared socket the busiest process tends
+    to win every accept. They are made by the first process, which keeps
+    them, so a connection waiting on a process that ended is taken by the
+    one started in its place."""
+    sockets, port = [], settings.port
+    for _ in range(count):
+        family, kind, protocol, _, address = socket.getaddrinfo(settings.host, port, type=socket.SOCK_STREAM)[0]
+        listener = socket.socket(family, kind, protocol)
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+        listener.bind(address)
+        listener.listen(1024)
+        port = listener.getsockname()[1]
+        sockets.append(listener)
+    return sockets
 
 
 def create(app, settings, listener=None, first_process=None):

@@ -6,6 +6,7 @@ import os
 import re
 import resource
 import shutil
+import signal
 import socket
 import sqlite3
 import tempfile
@@ -569,6 +570,17 @@ class PostgresServiceTest(SqliteServiceTest):
         return cluster.address()
 
 
+# What the variants below change (where archives live, how many processes)
+# does not touch the version answer, the token or the deadlines: those
+# cases run once, above, keeping the suite short.
+_SAME_IN_EVERY_VARIANT = (
+    "test_version_requests_follow_the_configured_current_version",
+    "test_without_the_token_nothing_of_the_reports_is_shown",
+    "test_numbers_beyond_any_row_are_pages_that_do_not_exist",
+    "test_slow_clients_are_answered_408_while_others_are_served",
+    "test_a_body_sent_a_byte_at_a_time_is_answered_408")
+
+
 class PostgresArchivesInDatabaseTest(PostgresServiceTest):
     more_settings = "archives = database"
 
@@ -580,10 +592,38 @@ class SqliteInTwoProcessesTest(SqliteServiceTest):
 
     def test_both_processes_take_reports(self):
         bodies = [archives.good(text=f"two processes {i}") for i in range(24)]
+        logged_before = len(self.inbox.log())
         with concurrent.futures.ThreadPoolExecutor(12) as pool:
             self.assertEqual([status for status, _ in pool.map(self.inbox.upload, bodies)], [200] * len(bodies))
-        storing = re.findall(r"report_inbox\[(\d+)\] INFO report \d+ stored", self.inbox.log())
+        storing = re.findall(r"report_inbox\[(\d+)\] INFO report \d+ stored", self.inbox.log()[logged_before:])
         self.assertEqual(len(set(storing)), 2, "one process took every report")
+
+    def children(self):
+        found = set()
+        for name in os.listdir("/proc"):
+            try:
+                with open(f"/proc/{name}/stat") as f:
+                    if int(f.read().rsplit(")", 1)[1].split()[1]) == self.inbox.process.pid:
+                        found.add(int(name))
+            except (OSError, ValueError, IndexError):
+                continue
+        return found
+
+    def test_a_process_that_dies_is_replaced(self):
+        before = self.children()
+        self.assertEqual(len(before), 2)
+        os.kill(min(before), signal.SIGKILL)
+        end = time.monotonic() + 20
+        while not (len(self.children()) == 2 and self.children() != before):
+            self.assertLess(time.monotonic(), end, "no process took the place of the one killed")
+            time.sleep(0.1)
+        self.assertEqual(self.inbox.upload(archives.good(text="after a death"))[0], 200)
+        self.assertIn("starting another", self.inbox.log())
+
+
+for _variant in (PostgresArchivesInDatabaseTest, SqliteInTwoProcessesTest):
+    for _name in _SAME_IN_EVERY_VARIANT:
+        setattr(_variant, _name, None)  # not a test here: the loader lists only what it can call
 
 
 class TwoServicesOnOneDatabaseTest(unittest.TestCase):
