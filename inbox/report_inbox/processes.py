@@ -27,9 +27,12 @@ def run(count, serve):
     def start(index):
         pid = os.fork()
         if pid == 0:
+            # Not this process's handlers: a copy started again after them
+            # would otherwise stop its siblings.
+            signal.signal(signal.SIGTERM, signal.SIG_DFL)
+            signal.signal(signal.SIGINT, signal.SIG_DFL)
             status = 1
             try:
-                signal.signal(signal.SIGINT, signal.SIG_DFL)
                 serve(index)
                 status = 0
             except SystemExit as exit_:
