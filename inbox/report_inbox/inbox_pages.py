@@ -141,7 +141,9 @@ def create_blueprint(storage, store, token):
     @blueprint.post(f"/signatures/<{ID}:signature_id>/delete")
     def delete_signature(signature_id):
         storage.signature(signature_id) or flask.abort(404)
-        retention.delete_signature(storage, signature_id, _who())
+        _, remaining = retention.delete_signature(storage, signature_id, _who())
+        if remaining:  # the page offers the button again for the rest
+            return flask.redirect(flask.url_for("inbox.signature", signature_id=signature_id))
         return flask.redirect(flask.url_for("inbox.signatures"))
 
     @blueprint.delete(f"/api/reports/<{ID}:report_id>")
@@ -153,7 +155,9 @@ def create_blueprint(storage, store, token):
     @blueprint.delete(f"/api/signatures/<{ID}:signature_id>")
     def api_delete_signature(signature_id):
         storage.signature(signature_id) or flask.abort(404)
-        return flask.jsonify(deleted_reports=retention.delete_signature(storage, signature_id, _who()))
+        removed, remaining = retention.delete_signature(storage, signature_id, _who())
+        # With reports remaining the signature stays; asking again goes on.
+        return flask.jsonify(deleted_reports=removed, remaining_reports=remaining)
 
     # Pages of PAGE entries: "next_page" and "older_than" say how to ask for
     # the next one, and are null on the last.

@@ -11,6 +11,7 @@ import threading
 from .filing import UNKNOWN_APPLICATION
 
 BATCH = 200
+MAX_DELETED_AT_ONCE = 2000
 log = logging.getLogger("report_inbox")
 
 
@@ -21,17 +22,21 @@ def delete_report(storage, report_id, who):
     return deleted
 
 
-def delete_signature(storage, signature_id, who):
-    """Removes every report of the signature, and with the last one the
-    signature; the number of reports removed."""
+def delete_signature(storage, signature_id, who, limit=MAX_DELETED_AT_ONCE):
+    """Removes the signature's reports, oldest first, at most `limit` of
+    them so that one request stays short, and with the last one the
+    signature. Returns how many were removed and how many are left."""
     removed = 0
-    while True:
-        batch = storage.oldest_reports(BATCH, signature_id=signature_id)
+    while removed < limit:
+        batch = storage.oldest_reports(min(BATCH, limit - removed), signature_id=signature_id)
         if not batch:
             break
         removed += sum(storage.delete_report(report_id) for report_id, _ in batch)
-    log.info("signature %d deleted by %s: %d reports", signature_id, who, removed)
-    return removed
+    left = storage.signature(signature_id)
+    remaining = left["report_count"] if left else 0
+    log.info("signature %d deleted by %s: %d reports%s", signature_id, who, removed,
+             f", {remaining} left to delete" if remaining else "")
+    return removed, remaining
 
 
 def trim_unknown(storage, settings, signature_id):

@@ -2,6 +2,7 @@
 process over HTTP, on SQLite and on a private PostgreSQL."""
 import concurrent.futures
 import hashlib
+import json
 import os
 import re
 import resource
@@ -251,8 +252,8 @@ class SqliteServiceTest(unittest.TestCase):
         self.assertEqual(self.inbox.request("GET", f"/inbox/reports/{first_id}/archive", headers=bearer)[0], 404)
         self.assertEqual(self.inbox.request("POST", f"/inbox/reports/{second_id}/delete", headers=bearer)[0], 302)
         self.assertEqual(self.inbox.api(f"/inbox/api/signatures/{signature['id']}")["signature"]["report_count"], 1)
-        self.assertEqual(self.inbox.request("DELETE", f"/inbox/api/signatures/{signature['id']}",
-                                            headers=bearer)[0], 200)
+        status, answer = self.inbox.request("DELETE", f"/inbox/api/signatures/{signature['id']}", headers=bearer)
+        self.assertEqual((status, json.loads(answer)), (200, {"deleted_reports": 1, "remaining_reports": 0}))
         self.assertEqual(self.inbox.api(f"/inbox/api/signatures/{signature['id']}")[0], 404)
         stored = {r["archive_sha256"] for _, r in self.inbox.all_reports()}
         for data in (first, second, third):
