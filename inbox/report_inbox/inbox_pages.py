@@ -8,6 +8,8 @@ long as the process; a script may send "Authorization: Bearer <token>".
 """
 import datetime
 import hmac
+import threading
+import time
 
 import flask
 from werkzeug.routing import BaseConverter
@@ -16,6 +18,7 @@ from . import day_plot, file_names, retention
 from .storage import MAX_ID, PAGE
 
 MAX_PAGE = MAX_ID // PAGE
+PLOT_SECONDS = 60
 ID = "row_id"
 
 
@@ -96,11 +99,20 @@ def create_blueprint(storage, store, token):
         return flask.render_template("signatures.html", signatures=found, versions=storage.counts_per_version(),
                                      page=page, more=len(found) == PAGE)
 
+    # Counting a quarter's reports reads every one of them: done at most
+    # once a minute, however often the page is opened.
+    plot = {"drawn": None, "svg": ""}
+    plot_lock = threading.Lock()
+
     @blueprint.get("/reports-per-day.svg")
     def reports_per_day():
-        since = (datetime.date.today() - datetime.timedelta(days=day_plot.MAX_DAYS)).isoformat()
-        days = [(row["day"], row["reports"]) for row in storage.reports_per_day(since)]
-        return flask.Response(day_plot.svg(days), mimetype="image/svg+xml")
+        with plot_lock:
+            if plot["drawn"] is None or time.monotonic() - plot["drawn"] > PLOT_SECONDS:
+                today = datetime.datetime.now(datetime.timezone.utc).date()
+                since = (today - datetime.timedelta(days=day_plot.MAX_DAYS)).isoformat()
+                days = [(row["day"], row["reports"]) for row in storage.reports_per_day(since)]
+                plot.update(drawn=time.monotonic(), svg=day_plot.svg(days))
+            return flask.Response(plot["svg"], mimetype="image/svg+xml")
 
     @blueprint.get(f"/signatures/<{ID}:signature_id>")
     def signature(signature_id):
