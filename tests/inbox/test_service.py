@@ -156,7 +156,8 @@ class SqliteServiceTest(unittest.TestCase):
     def test_numbers_beyond_any_row_are_pages_that_do_not_exist(self):
         huge = "99999999999999999999999"
         for path in (f"/inbox/signatures/{huge}", f"/inbox/reports/{huge}", f"/inbox/reports/{huge}/archive",
-                     f"/inbox/api/signatures/{huge}", f"/inbox/api/reports/{huge}", "/inbox/api/signatures/0", f"/inbox/api/reports/{'9' * 40}"):
+                     f"/inbox/api/signatures/{huge}", f"/inbox/api/reports/{huge}", "/inbox/api/signatures/0",
+                     f"/inbox/api/reports/{'9' * 40}"):
             status, _ = self.inbox.request("GET", path, headers={"Authorization": "Bearer " + TOKEN})
             self.assertEqual(status, 404, path)
         self.assertEqual(self.inbox.api(f"/inbox/api/signatures?page={huge}")["signatures"], [])
