@@ -71,12 +71,13 @@ class PrivatePostgres:
 
 class InboxService:
     def __init__(self, folder, database="", settings="", current_version="dr20100201", limits=None,
-                 plain_http=True):
+                 plain_http=True, env=None):
         """`limits`: resource limits of the service process, {RLIMIT_...: value}.
         `plain_http`: browsers reach it over plain HTTP on the loopback, so
         its cookie is not HTTPS-only; without, it is as behind a TLS proxy."""
         self.folder = folder
         self.plain_http = plain_http
+        self.extra_env = env or {}
         self.limits = limits or {}
         self.database = database
         self.extra_settings = settings
@@ -97,7 +98,7 @@ class InboxService:
         if os.path.exists(port_file):  # left by an earlier start in the same folder
             os.unlink(port_file)
         self.log_path = os.path.join(self.folder, "service.log")
-        env = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "inbox"), REPORT_INBOX_TOKEN=TOKEN)
+        env = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "inbox"), REPORT_INBOX_TOKEN=TOKEN, **self.extra_env)
         with open(self.log_path, "w") as log:
             self.process = subprocess.Popen(
                 [PYTHON, "-m", "report_inbox", "--config", config, "--database", self.database,

@@ -10,6 +10,7 @@ import shutil
 import signal
 import socket
 import sqlite3
+import subprocess
 import tempfile
 import time
 import unittest
@@ -468,35 +469,63 @@ class BehindTlsProxyTest(unittest.TestCase):
 
 class FullDiskTest(unittest.TestCase):
     """A disk that fills during an upload, as the service meets it: writes
-    fail part way. A file-size limit on the service makes any file past
-    256 KiB fail so, whether waitress spools the body (past 512 KiB) or
-    the archive store receives it."""
+    fail part way, whether waitress spools the body (past 512 KiB) or the
+    archive store receives it. Where this process may mount, the data folder
+    and the spool are a small tmpfs filled to 200 KiB from full (ENOSPC);
+    elsewhere a file-size limit on the service fails every file past 256 KiB
+    the same way (EFBIG)."""
 
     def setUp(self):
         folder = tempfile.mkdtemp(prefix="inbox_full_disk_")
         self.addCleanup(shutil.rmtree, folder, True)
-        self.inbox = InboxService(folder, limits={resource.RLIMIT_FSIZE: 256 << 10})
+        self.data = os.path.join(folder, "data")
+        os.makedirs(self.data)
+        try:
+            self.small_disk = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=3m,mode=0700", "tmpfs", self.data],
+                                             capture_output=True, timeout=30).returncode == 0
+        except (OSError, subprocess.TimeoutExpired):
+            self.small_disk = False
+        if self.small_disk:
+            self.addCleanup(subprocess.run, ["umount", "-l", self.data], capture_output=True)
+            os.makedirs(os.path.join(self.data, "spool"))
+            self.inbox = InboxService(folder, env={"TMPDIR": os.path.join(self.data, "spool")})
+        else:
+            self.inbox = InboxService(folder, limits={resource.RLIMIT_FSIZE: 256 << 10})
         self.inbox.__enter__()
         self.addCleanup(self.inbox.__exit__)
+
+    def fill_disk(self, leave=200 << 10):
+        if self.small_disk:
+            free = os.statvfs(self.data)
+            with open(os.path.join(self.data, "filler"), "wb") as f:
+                f.write(bytes(max(0, free.f_bavail * free.f_frsize - leave)))
+
+    def free_disk(self):
+        if self.small_disk:
+            os.unlink(os.path.join(self.data, "filler"))
 
     def test_an_upload_that_meets_a_full_disk_is_answered_503_and_nothing_of_it_stays(self):
         def dump_of(size):
             return archives.archive([("CRASH.DMP", os.urandom(size)), ("CRASHLOG.TXT", archives.crash_log())])
         small, in_memory, spooled = dump_of(50_000), dump_of(400_000), dump_of(900_000)
         self.assertEqual(self.inbox.upload(small)[0], 200)
+        self.fill_disk()
         for data in (in_memory, spooled, in_memory):
             status, body = self.inbox.upload(data)
             self.assertEqual(status, 503, body)
             self.assertNotIn(b"STATUS_", body)
+        self.free_disk()
         self.assertEqual(self.inbox.upload(dump_of(60_000))[0], 200)
         self.assertIsNone(self.inbox.process.poll())
         stored = {r["archive_sha256"] for _, r in self.inbox.all_reports()}
         self.assertEqual(len(stored), 2)
         self.assertIn(hashlib.sha256(small).hexdigest(), stored)
-        archives_folder = os.path.join(self.inbox.folder, "data", "archives")
+        archives_folder = os.path.join(self.data, "archives")
         self.assertEqual(os.listdir(os.path.join(archives_folder, "incoming")), [])
         on_disk = {name for folder, _, names in os.walk(archives_folder) for name in names}
         self.assertEqual(on_disk, stored)
+        log = self.inbox.log()
+        self.assertIn("No space left on device" if self.small_disk else "File too large", log)
 
 
 class ManyConnectionsTest(unittest.TestCase):
