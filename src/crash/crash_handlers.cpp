@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "crash/capture_helper.h"
 #include "crash/crash_report.h"
 #include "crash/minidump.h"
 
@@ -14,23 +15,19 @@ namespace {
 
 constexpr wchar_t kFilterLabel[] = L"CustomUnhandledExceptionFilter()";
 constexpr wchar_t kGuardLabel[] = L"Exception_Debuger";
-// Room for a stack overflow's capture, which cannot run on the stack that
-// overflowed.
-constexpr SIZE_T kHelperStack = 256 * 1024;
-// How long a stack overflow's helper may take before the process ends
-// without it, and how long a thread that faulted during another thread's
-// capture waits for that capture to end the process.
-constexpr DWORD kHelperBoundMs = 30000;
+// How long a capture may take before its helper ends the process without
+// it (a stack overflow's report, written on the helper, gets less), and how
+// long a thread that faulted during another thread's capture waits for
+// that capture to end the process.
 constexpr DWORD kCaptureBoundMs = 60000;
+constexpr DWORD kOverflowBoundMs = 30000;
 // What GCC's 64-bit unwinder raises to throw a C++ exception: one that
 // reaches the filter was thrown where nothing catches it, and the stack
 // still holds the place it was thrown from.
 constexpr DWORD kGccThrowCode = 0x20474343;
 
-// The thread that took the capture (0 until a fault takes it), and the
-// helper that writes a stack overflow's report for it.
+// The thread that took the capture; 0 until a fault takes it.
 std::atomic<DWORD> g_capturing_thread{0};
-std::atomic<DWORD> g_helper_thread{0};
 
 [[noreturn]] void end_process() {
   ::TerminateProcess(::GetCurrentProcess(), kCrashExitCode);
@@ -43,36 +40,6 @@ std::atomic<DWORD> g_helper_thread{0};
 [[noreturn]] void wait_for_other_capture() {
   for (DWORD waited = 0; waited < kCaptureBoundMs; waited += 100) ::Sleep(100);
   end_process();
-}
-
-struct Report_Job {
-  EXCEPTION_POINTERS* pointers;
-  const wchar_t* label;
-  DWORD thread_id;
-  int result;
-};
-
-DWORD WINAPI write_report_thread(void* data) {
-  g_helper_thread = ::GetCurrentThreadId();
-  auto* job = static_cast<Report_Job*>(data);
-  job->result = write_crash_files(job->pointers, job->label, job->thread_id);
-  return 0;
-}
-
-// A thread whose stack overflowed has a few pages left at most: its report
-// is written on a helper with a stack of its own. Only here is a thread
-// started during a capture, since starting one takes the heap and the
-// loader lock that the faulting thread may hold.
-int write_on_helper(Report_Job& job) {
-  const HANDLE helper = ::CreateThread(nullptr, kHelperStack, write_report_thread, &job, 0, nullptr);
-  if (helper == nullptr) {
-    write_report_thread(&job);
-    return job.result;
-  }
-  const DWORD waited = ::WaitForSingleObject(helper, kHelperBoundMs);
-  if (waited != WAIT_OBJECT_0) end_process();
-  ::CloseHandle(helper);
-  return job.result;
 }
 
 [[noreturn]] void raise_cpp_exception() {
@@ -145,7 +112,7 @@ int write_crash_report(EXCEPTION_POINTERS* pointers, const wchar_t* handler_labe
   DWORD owner = 0;
   if (!g_capturing_thread.compare_exchange_strong(owner, self)) {
     // A fault of the capture itself ends the process as far as it got.
-    if (owner == self || g_helper_thread == self) end_process();
+    if (owner == self || capture_helper_thread() == self) end_process();
     wait_for_other_capture();
   }
   // A C++ exception thrown where nothing catches it is reported as one,
@@ -157,8 +124,11 @@ int write_crash_report(EXCEPTION_POINTERS* pointers, const wchar_t* handler_labe
     record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
     record.NumberParameters = 0;
   }
-  Report_Job job{&reported, handler_label, self, 0};
-  if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW) return write_on_helper(job);
+  if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+    Report_Job job{&reported, handler_label, self, 0};
+    return write_on_helper(job, kOverflowBoundMs);
+  }
+  watch_capture(kCaptureBoundMs);
   return write_crash_files(&reported, handler_label, self);
 }
 
@@ -169,6 +139,7 @@ LONG WINAPI CustomUnhandledExceptionFilter(EXCEPTION_POINTERS* pointers) {
 
 void install_crash_handlers() {
   prepare_minidump();
+  start_capture_helper();
   ::SetUnhandledExceptionFilter(CustomUnhandledExceptionFilter);
   set_invalid_parameter_handler();
   std::set_terminate(raise_cpp_exception);

@@ -22,7 +22,9 @@ void install_crash_handlers();
 // The report, once per process, written on the faulting thread: the heap
 // and loader locks it may hold are its own to re-enter there, and another
 // thread could wait for them for ever. Only a stack overflow is written on a
-// helper thread with a stack of its own, waited for at most 30 s. A fault of
+// helper thread with a stack of its own, started with the handlers and
+// waited for at most 30 s; that helper also ends the process once any
+// capture has taken 60 s (see capture_helper.h). A fault of
 // the capture itself ends the process at once with 100; a fault on any
 // other thread meanwhile waits for the capture, which ends the process, so
 // the first report is always complete. Returns 1 when CRASHLOG.TXT was

@@ -42,7 +42,10 @@ bool write_minidump(HANDLE file, EXCEPTION_POINTERS* pointers, DWORD thread_id) 
     return write_minidump(file, &breakpoint, ::GetCurrentThreadId());
   }
   ::OutputDebugStringW(L"writing minidump\r\n");
-  if (g_write_dump == nullptr) return false;
+  if (g_write_dump == nullptr) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return false;
+  }
   MINIDUMP_EXCEPTION_INFORMATION exception{};
   exception.ThreadId = thread_id;
   exception.ExceptionPointers = pointers;
