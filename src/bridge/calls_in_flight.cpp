@@ -5,12 +5,16 @@ namespace Core_Drovan {
 Calls_In_Flight::Call::Call(Calls_In_Flight& gate) : gate_(gate) {
   ++gate_.in_flight_;
   admitted_ = gate_.open_;
-  if (!admitted_) gate_.quiet_ = false;
+  if (!admitted_) ++gate_.refused_;
 }
 
+// The order matters: a call that is not counted in flight by the time the
+// count is read began after the gate closed, and is refused after the
+// snapshot of the refusals.
 void Calls_In_Flight::close() {
   open_ = false;
-  quiet_ = in_flight_ == 0;
+  refused_at_close_ = refused_.load();
+  busy_at_close_ = in_flight_ != 0;
 }
 
 Calls_In_Flight::Call::~Call() { --gate_.in_flight_; }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 
 namespace Core_Drovan {
 
@@ -37,7 +38,7 @@ class Calls_In_Flight {
   // True when no call was under way as the gate closed and none came since:
   // a thread that was in one may still be running the caller's code after
   // it returned.
-  bool quiet_since_close() const { return quiet_; }
+  bool quiet_since_close() const { return !busy_at_close_ && refused_ == refused_at_close_; }
 
  private:
   // Counting instead of locking: a thread calling in a loop would win a
@@ -45,7 +46,12 @@ class Calls_In_Flight {
   // sees the gate closed, or the closing thread sees it in flight.
   std::atomic<bool> open_{false};
   std::atomic<int> in_flight_{0};
-  std::atomic<bool> quiet_{true};
+  // Calls refused ever, and as the gate last closed; whether one was under
+  // way then. Counted, not flagged: a flag a refused call cleared could be
+  // set again by a close that read the count before that call began.
+  std::atomic<uint64_t> refused_{0};
+  std::atomic<uint64_t> refused_at_close_{0};
+  std::atomic<bool> busy_at_close_{false};
 };
 
 }  // namespace Core_Drovan

@@ -132,9 +132,10 @@ struct List_Item {
 
 // --- the host's callbacks (handed to slot 25) ------------------------------------
 // Once the host begins to unload the library, they answer at once as if the
-// client had not answered; the library is freed only after every call
-// under way has returned (the host waits up to 6 s for them). A library
-// must end its own threads in slot 1.
+// client had not answered; the host waits for the calls under way to
+// return (up to 12 s), and a library that had a thread inside one, or that
+// asks after slot 1, is not freed: that thread runs its code again. A
+// library must end its own threads in slot 1.
 
 // Asks the main client about an item with a text; out_value and
 // out_number receive its answer (0 when there is none). Returns 1 when a

@@ -124,13 +124,17 @@ void PluginManage::send_chunk(int32_t item_id, bool last_chunks) {
 }
 
 // A chunk too large for one notification, sent as consecutive pieces so
-// that neither it nor the item's later chunks are lost.
+// that neither it nor the item's later chunks are lost. The first piece
+// that cannot be sent ends the chunk: each could wait for a client that
+// no longer answers.
 void PluginManage::send_chunk_pieces(int32_t item_id, uint32_t method, const std::vector<uint8_t>& chunk,
                                      uint64_t position) {
   for (size_t at = 0; at < chunk.size(); at += kMaxPiece) {
     const size_t length = std::min(kMaxPiece, chunk.size() - at);
-    notify_client(method, {argument_i32(item_id), Core_IPC::Argument(chunk.begin() + at, chunk.begin() + at + length),
-                           argument_u64(position + at)});
+    std::vector<uint8_t> piece = make_buffer(static_cast<uint32_t>(length));
+    if (piece.empty()) return;
+    std::copy(chunk.begin() + at, chunk.begin() + at + length, piece.begin());
+    if (!notify_client(method, {argument_i32(item_id), std::move(piece), argument_u64(position + at)})) return;
   }
 }
 

@@ -14,10 +14,11 @@ namespace {
 
 constexpr wchar_t kLibraryName[] = L"plugin_Drovan.dll";
 // How long the library waits at unload for a worker inside slot 39, and
-// for the plug-in's threads inside a callback (each of which waits at most
-// 5000 ms for the main client).
+// for the plug-in's threads inside a callback: a call to the main client
+// takes at most 2 s for the writer mutex, 1 s to drain, 1 s for the
+// acknowledgement and 5 s for the answer.
 constexpr DWORD kWorkerBoundMs = 10000;
-constexpr DWORD kCallbackBoundMs = 6000;
+constexpr DWORD kCallbackBoundMs = 12000;
 
 // "FileVersion" of a file, empty when it has no readable resource.
 std::wstring release_of(const std::wstring& file) {

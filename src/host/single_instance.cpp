@@ -51,7 +51,7 @@ bool give_way(First_Argument first, const std::wstring& link) {
       data.cbData = static_cast<DWORD>((link.size() + 1) * sizeof(wchar_t));
       data.lpData = const_cast<wchar_t*>(link.c_str());
       DWORD_PTR ignored = 0;
-      ::SendMessageTimeoutW(host, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_BLOCK,
+      ::SendMessageTimeoutW(host, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_BLOCK | SMTO_ABORTIFHUNG,
                             kHandOverTimeoutMs, &ignored);
       return true;
     }
