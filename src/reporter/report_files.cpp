@@ -103,11 +103,13 @@ bool Report_Files::prepare(const std::wstring& app_argument) const {
   using Core_Common::narrow_utf8;
   auto archive = Zip::OpenArchive(narrow_utf8(archive_path()));
   if (!archive) return false;
-  const bool dumped = Zip::AddArchiveEntry(archive.get(), "CRASH.DMP", narrow_utf8(dump)) == Zip::AR_OK;
-  Zip::AddArchiveEntry(archive.get(), "CRASHLOG.DAT", narrow_utf8(file(L"CRASHLOG.DAT")));  // may be missing
+  // The dump and the system log as far as they can be read (the crash log
+  // says why a dump is missing); the crash log itself must be in.
+  Zip::AddArchiveEntry(archive.get(), "CRASH.DMP", narrow_utf8(dump));
+  Zip::AddArchiveEntry(archive.get(), "CRASHLOG.DAT", narrow_utf8(file(L"CRASHLOG.DAT")));
   const bool logged = Zip::AddArchiveEntry(archive.get(), "CRASHLOG.TXT", narrow_utf8(file(L"CRASHLOG.TXT"))) ==
                       Zip::AR_OK;
-  return Zip::CloseArchive(std::move(archive)) == Zip::AR_OK && dumped && logged;
+  return Zip::CloseArchive(std::move(archive)) == Zip::AR_OK && logged;
 }
 
 std::string Report_Files::install_id() const {

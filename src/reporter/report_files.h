@@ -23,8 +23,8 @@ class Report_Files {
   // Keeps an older CRASH.ZIP, points the dump's paths at a neutral
   // directory and packs the three crash files into CRASH.ZIP. False, with
   // nothing done, when there is no CRASH.DMP, and false when the archive
-  // could not be written whole with the dump and the log in it: a report
-  // without them would be lost while the user is told it was sent.
+  // could not be written whole with the crash log in it: such a report
+  // would be lost while the user is told it was sent.
   bool prepare(const std::wstring& app_argument) const;
 
   // The client's install id, empty when unknown.

@@ -10,6 +10,16 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"Faultpost_Unsent_Report_Sender";
 
+bool readable(const std::wstring& path) {
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size{};
+  const bool some = ::GetFileSizeEx(file, &size) && size.QuadPart > 0;
+  ::CloseHandle(file);
+  return some;
+}
+
 }  // namespace
 
 Unsent_Report_Sender::Unsent_Report_Sender(const Unsent_Reports& reports) : reports_(reports) {
@@ -68,7 +78,9 @@ void Unsent_Report_Sender::ask_next() {
 void Unsent_Report_Sender::on_request_result(WPARAM newer_exists) {
   if (!busy_ || waiting_.empty()) return;
   const Unsent_Report& report = waiting_.front();
-  if (newer_exists == 1) {
+  // Out of date (its user was offered the update), or an archive that can
+  // no longer be read here: either would fail every round, first.
+  if (newer_exists == 1 || !readable(report.archive_path)) {
     reports_.remove(report);
     waiting_.erase(waiting_.begin());
     ask_next();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -56,13 +57,30 @@ uint64_t folder_bytes(const fs::path& folder) {
   return bytes;
 }
 
-// A name of its own within this process and second: the sequence number.
-std::string new_entry_name() {
+// A name no entry has, finished or being written: the sequence number
+// moves on past any taken one.
+std::wstring new_entry_name(const fs::path& folder) {
   static std::atomic<unsigned> sequence{0};
   SYSTEMTIME now;
   ::GetSystemTime(&now);
-  return unsent_entry_name(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                           (::GetCurrentProcessId() * 16 + sequence++) % 10000);
+  std::error_code error;
+  for (unsigned tries = 0;; ++tries) {
+    const std::wstring name = Core_Common::widen_utf8(unsent_entry_name(
+        now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+        (::GetCurrentProcessId() + sequence++) % 10000));
+    if (tries >= 10000 || (!fs::exists(folder / name, error) && !fs::exists(folder / (name + L".part"), error))) {
+      return name;
+    }
+  }
+}
+
+// An entry whose writing was cut short (the reporter ended mid-copy) and
+// that no reporter has touched for an hour.
+bool abandoned(const fs::directory_entry& entry) {
+  std::error_code error;
+  if (entry.path().extension() != L".part" || !entry.is_directory(error)) return false;
+  const auto written = entry.last_write_time(error);
+  return !error && fs::file_time_type::clock::now() - written > std::chrono::hours(1);
 }
 
 }  // namespace
@@ -77,16 +95,19 @@ bool Unsent_Reports::keep(const std::wstring& archive, const std::string& app_ve
   fs::create_directories(folder_, error);
 
   std::vector<Unsent_Entry> entries;
+  std::vector<fs::path> leftovers;
   for (fs::directory_iterator it(fs::path(folder_), error), end; !error && it != end; it.increment(error)) {
     const std::string name = Core_Common::narrow_utf8(it->path().filename().wstring());
     if (is_unsent_entry_name(name)) entries.push_back({name, folder_bytes(it->path())});
+    if (abandoned(*it)) leftovers.push_back(it->path());
   }
+  for (const fs::path& leftover : leftovers) fs::remove_all(leftover, error);
   const Unsent_Admission admission = admit_unsent(entries, archive_bytes + user_message.size());
   for (const std::string& name : admission.drop) fs::remove_all(fs::path(folder_) / Core_Common::widen_utf8(name), error);
   count_dropped(admission.drop.size() + (admission.keep_incoming ? 0 : 1));
   if (!admission.keep_incoming) return false;
 
-  const std::wstring name = Core_Common::widen_utf8(new_entry_name());
+  const std::wstring name = new_entry_name(folder_);
   const fs::path partial = fs::path(folder_) / (name + L".part");
   fs::remove_all(partial, error);
   const bool written =

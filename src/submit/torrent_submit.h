@@ -38,7 +38,7 @@ struct ReportForm {
   std::string app_version;   // the reporter's first command-line argument
   std::string user_message;  // in the system code page
   std::string archive_path;  // the file name the form carries, in the system code page
-  std::string archive_file;  // the archive read, UTF-8; empty: archive_path
+  std::string archive_file;  // the archive read, UTF-8; empty: archive_path, read as UTF-8 too
 };
 
 class TorrentSubmitClient final : public AsyncW3Client {
