@@ -46,7 +46,9 @@
 //                      untouched, zeros, all 5a (the simulator's answer) or mixed;
 //                    5 two threads call call_client_1 200 times each, for items
 //                      act_item and act_item + 1, and count the answers that
-//                      are not their item's text (see the simulator's text:item)
+//                      are not their item's text (see the simulator's text:item);
+//                    6 read_client_data in a loop until the host refuses, on a
+//                      thread that slot 1 does not stop
 //   probe_callbacks=1 slot 25 calls each host callback once (see there)
 //   clobber_module=1 the export writes past its 43 slots, over the module handle
 #include <windows.h>
@@ -443,6 +445,15 @@ DWORD WINAPI act(void*) {
       note(-2, "2 r=%d %s", r, contents(buffer));
       break;
     }
+    case 6: {
+      // A thread the library never stops: it reads for as long as the host
+      // answers, and ends at the first refusal.
+      std::string buffer(16, '\xcc');
+      long reads = 0;
+      while (reads < 1000000 && g_read_client_data(item, buffer.data(), 0, 16) == 1) ++reads;
+      note(-2, "6 stopped after %ld reads", reads);
+      break;
+    }
     case 5: {
       HANDLE askers[2];
       for (int i = 0; i < 2; ++i) {
@@ -463,7 +474,7 @@ int32_t WINAPI method_8() {
   if (action == 1 && g_sink != nullptr) {
     ::PostMessageW(g_sink, kPluginEventMessage, static_cast<WPARAM>(control("act_item", 0)),
                    static_cast<LPARAM>(control("act_event", 0)));
-  } else if (action >= 2 && action <= 5 && g_call_client_0 != nullptr) {
+  } else if (action >= 2 && action <= 6 && g_call_client_0 != nullptr) {
     if (const HANDLE thread = ::CreateThread(nullptr, 0, act, nullptr, 0, nullptr)) ::CloseHandle(thread);
   }
   return 1;
