@@ -18,7 +18,7 @@ import secrets
 import signal
 import sys
 
-from . import processes, server, settings as settings_file
+from . import health, outcomes, processes, server, settings as settings_file
 from .app import create_app
 from .archive_store import ArchiveStore
 from .database_archives import DatabaseArchives
@@ -53,6 +53,7 @@ def main(argv=None):
     # users' reports: readable by its own user only.
     os.umask(0o077)
     logging.basicConfig(level=logging.INFO, format="%(asctime)s %(name)s[%(process)d] %(levelname)s %(message)s")
+    outcomes.setup_request_log()
     try:
         settings = settings_file.load(args.config)
         changes = {}
@@ -76,10 +77,18 @@ def main(argv=None):
     except Exception as error:  # the database driver's own errors
         print(f"report_inbox: the database cannot be opened: {error}", file=sys.stderr)
         return 2
+    # A service that could not store a report does not start listening: a
+    # disk problem is found now, not by the first upload.
+    problems = health.check(storage, store)
+    if problems:
+        for part, problem in problems.items():
+            print(f"report_inbox: cannot start: the {part} check failed: {problem}", file=sys.stderr)
+        return 2
 
-    app = create_app(settings, storage, store, token)
+    counters = outcomes.Counters(settings.processes)
+    app = create_app(settings, storage, store, token, counters)
     if settings.processes == 1:
-        http = server.create(app, settings)
+        http = server.create(app, settings, counters)
         _announce(settings, http.effective_port, args.port_file)
         _serve(http, storage, settings, with_retention=True)
         return 0
@@ -88,8 +97,12 @@ def main(argv=None):
     storage.close_connections()
     _announce(settings, listeners[0].getsockname()[1], args.port_file)
     first = os.getpid()
-    return processes.run(settings.processes, lambda index: _serve(
-        server.create(app, settings, listeners[index], first), storage, settings, with_retention=index == 0))
+
+    def serve(index):
+        counters.use_row(index)
+        _serve(server.create(app, settings, counters, listeners[index], first), storage, settings,
+               with_retention=index == 0)
+    return processes.run(settings.processes, serve)
 
 
 def _announce(settings, port, port_file):

@@ -4,10 +4,10 @@ import hmac
 
 import flask
 
-from . import inbox_pages, submission
+from . import health, inbox_pages, outcomes, submission
 
 
-def create_app(settings, storage, store, token):
+def create_app(settings, storage, store, token, counters):
     app = flask.Flask(__name__)
     app.config.update(
         # Derived from the token, so that every process behind the proxy
@@ -22,8 +22,22 @@ def create_app(settings, storage, store, token):
         JSON_SORT_KEYS=False,
     )
     app.url_map.converters["row_id"] = inbox_pages.RowId
-    app.register_blueprint(submission.create_blueprint(settings, storage, store))
+    app.register_blueprint(submission.create_blueprint(settings, storage, store, counters))
     app.register_blueprint(inbox_pages.create_blueprint(storage, store, token))
+    app.register_blueprint(health.create_blueprint(storage, store))
+    # Each request logged and its refusal counted, whichever part answers.
+    app.wsgi_app = outcomes.LoggedRequests(app.wsgi_app, counters)
+    scrapers = [secret.encode("utf-8") for secret in (token, settings.metrics_token) if secret]
+
+    @app.get("/metrics")
+    def metrics():
+        # The inbox token, or metrics_token for a scraper that should not
+        # hold the key to the reports.
+        presented = flask.request.headers.get("Authorization", "")
+        presented = presented[len("Bearer "):].encode("utf-8") if presented.startswith("Bearer ") else b""
+        if not any(hmac.compare_digest(presented, secret) for secret in scrapers):
+            return flask.Response("the inbox token or the metrics token is required\n", 401, mimetype="text/plain")
+        return flask.Response(counters.prometheus_text(), mimetype="text/plain; version=0.0.4")
 
     @app.get("/")
     def home():

@@ -88,6 +88,11 @@ class ArchiveStore:
     def receive(self, limit):
         return IncomingArchive(self._incoming, limit)
 
+    def probe(self):
+        """Writes, flushes and removes a small file where archives are
+        received: raises OSError when the disk would refuse an upload."""
+        probe_folder(self._incoming)
+
     def place(self, incoming):
         """Stores a received archive under its hash."""
         incoming.flush()
@@ -126,6 +131,16 @@ class ArchiveStore:
             return open(self.path(digest), "rb")
         except FileNotFoundError:
             return None
+
+
+def probe_folder(folder):
+    fd, path = tempfile.mkstemp(dir=folder, prefix="probe-")
+    try:
+        os.write(fd, b"report inbox probe")
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+        os.unlink(path)
 
 
 def _sync_folder(folder):

@@ -11,7 +11,7 @@ and no archive is ever held whole in memory.
 import io
 import tempfile
 
-from .archive_store import IncomingArchive, Kept
+from .archive_store import IncomingArchive, Kept, probe_folder
 
 CHUNK = 1 << 20
 
@@ -23,6 +23,11 @@ class DatabaseArchives:
 
     def receive(self, limit):
         return IncomingArchive(tempfile.gettempdir(), limit)
+
+    def probe(self):
+        """Uploads are received in the temporary folder before they reach
+        the database: that folder must take a write."""
+        probe_folder(tempfile.gettempdir())
 
     def place(self, incoming):
         incoming.finish()

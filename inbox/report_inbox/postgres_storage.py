@@ -7,11 +7,14 @@ from .storage import Storage
 
 from .migrations import MIGRATION_LOCK
 
+CONNECT_SECONDS = 5
+
 
 class PostgresStorage(Storage):
     id_type = "BIGSERIAL"
     blob_type = "BYTEA"
     marker = "%s"
+    transient_errors = (psycopg2.OperationalError, psycopg2.InterfaceError)
 
     def __init__(self, address):
         super().__init__()
@@ -21,7 +24,9 @@ class PostgresStorage(Storage):
     def connection(self):
         connection = getattr(self._local, "connection", None)
         if connection is None or connection.closed:
-            connection = psycopg2.connect(self.address)
+            # Bounded: a database host that does not answer fails the
+            # request (or the health check) instead of holding it.
+            connection = psycopg2.connect(self.address, connect_timeout=CONNECT_SECONDS)
             self._local.connection = connection
         return connection
 

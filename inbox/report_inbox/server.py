@@ -20,9 +20,10 @@ from waitress.adjustments import Adjustments
 from waitress.channel import HTTPChannel
 from waitress.parser import HTTPRequestParser
 from waitress.server import TcpWSGIServer
-from waitress.task import ThreadedTaskDispatcher
+from waitress.task import ErrorTask, ThreadedTaskDispatcher
+from waitress.utilities import RequestEntityTooLarge
 
-from . import processes
+from . import outcomes, processes
 from .descriptors import connection_limit
 
 MIN_BODY_RATE = 16 << 10
@@ -46,8 +47,36 @@ class _TimedParser(HTTPRequestParser):
         return consumed
 
 
+class _CountedErrorTask(ErrorTask):
+    """Waitress's own answers (a body past the limit, a head it cannot
+    read, an application that failed) logged and counted like the
+    application's."""
+
+    def execute(self):
+        error = self.request.error
+        reason = (outcomes.TOO_LARGE if isinstance(error, RequestEntityTooLarge)
+                  else outcomes.INTERNAL_ERROR if error.code >= 500 else outcomes.MALFORMED_REQUEST)
+        # ErrorTask's answer, in the words of the application's refusals.
+        body = f"refused: {reason}\n{error.reason}: {error.body}\n".encode("utf-8", "replace")
+        self.status = f"{error.code} {error.reason}"
+        self.response_headers.extend([("Content-Type", "text/plain; charset=utf-8"), ("Connection", "close")])
+        self.close_on_finish = True
+        self.content_length = len(body)
+        self.write(body)
+        _refused(self.channel, reason, error.code, self.request)
+
+
+def _refused(channel, reason, status, request):
+    """Counts and logs a refusal made here, below the application."""
+    channel.server.counters.refused(reason)
+    started = getattr(request, "started", time.monotonic())
+    outcomes.log_request(getattr(request, "command", None) or "", getattr(request, "path", None) or "", status,
+                         getattr(request, "bytes_received", 0), reason, started)
+
+
 class _DeadlineChannel(HTTPChannel):
     parser_class = _TimedParser
+    error_task_class = _CountedErrorTask
     discarding_since = None  # when the rest of a refused body began to be dropped
 
     def overdue(self, now, head_seconds):
@@ -61,6 +90,7 @@ class _DeadlineChannel(HTTPChannel):
         return late > 0 and (not request.headers_finished or request.bytes_received < MIN_BODY_RATE * late)
 
     def refuse_overdue(self):
+        _refused(self, outcomes.SLOW_CLIENT, 408, self.request)
         with self.requests_lock:
             self.request = None
             self.will_close = False
@@ -83,6 +113,7 @@ class _DeadlineChannel(HTTPChannel):
             return super().received(data)
         except OSError as error:
             log.warning("a request body could not be spooled: %s", error)
+            _refused(self, outcomes.STORAGE_UNAVAILABLE, 503, self.request)
             with self.requests_lock:
                 self.request = None
                 self.will_close = False
@@ -116,6 +147,7 @@ class _DeadlineChannel(HTTPChannel):
 
 class InboxServer(TcpWSGIServer):
     channel_class = _DeadlineChannel
+    counters = None  # outcomes.Counters
     first_process = None  # when one of several copies: the process that started it
 
     def maintenance(self, now):
@@ -148,7 +180,7 @@ def port_sockets(settings, count):
     return sockets
 
 
-def create(app, settings, listener=None, first_process=None):
+def create(app, settings, counters, listener=None, first_process=None):
     """The server, on its own new socket or on `listener` shared with other
     processes started by `first_process`."""
     adjustments = Adjustments(
@@ -169,9 +201,12 @@ def create(app, settings, listener=None, first_process=None):
     dispatcher = ThreadedTaskDispatcher()
     dispatcher.set_thread_count(adjustments.threads)
     if listener is None:
-        return InboxServer(app, map={}, dispatcher=dispatcher, adj=adjustments, sockinfo=adjustments.listen[0])
+        http = InboxServer(app, map={}, dispatcher=dispatcher, adj=adjustments, sockinfo=adjustments.listen[0])
+        http.counters = counters
+        return http
     sockinfo = (listener.family, listener.type, listener.proto, listener.getsockname())
     http = InboxServer(app, map={}, dispatcher=dispatcher, adj=adjustments, sockinfo=sockinfo, _sock=listener,
                        bind_socket=False)
     http.first_process = first_process
+    http.counters = counters
     return http

@@ -35,6 +35,9 @@
     # so several services on several machines share one PostgreSQL and
     # keep nothing on their own disks
     archives = files
+    # besides the inbox token, a token that reads /metrics and nothing else
+    # (at least 16 characters), for a scraper
+    metrics_token =
 
     [application plugin_Drovan.exe]
     current_version = dr20100201
@@ -79,6 +82,7 @@ class Settings:
     keep_total_bytes: int = 0
     retention_check_seconds: int = 600
     archives: str = "files"
+    metrics_token: str = ""
     applications: tuple = ()
 
     @property
@@ -133,6 +137,8 @@ def check(settings):
         raise SettingsError(f"plain_http_on_loopback needs a loopback listen address, not {settings.host}")
     if settings.archives not in ("files", "database"):
         raise SettingsError(f"archives must be files or database, not {settings.archives!r}")
+    if settings.metrics_token and len(settings.metrics_token) < 16:
+        raise SettingsError("metrics_token must have at least 16 characters")
     return settings
 
 
@@ -188,4 +194,5 @@ def load(path):
         keep_total_bytes=_not_negative(service, "keep_total_mb") << 20,
         retention_check_seconds=_positive(service, "retention_check_seconds", 600),
         archives=service.get("archives", "files").strip(),
+        metrics_token=service.get("metrics_token", "").strip(),
         applications=tuple(applications)))

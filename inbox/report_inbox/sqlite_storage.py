@@ -12,6 +12,10 @@ BUSY_TIMEOUT_MS = 30000
 
 
 class SqliteStorage(Storage):
+    # None: a file has no connection to lose, and its errors (a full disk,
+    # a lock held past the 30 s busy timeout) are not mended by asking again
+    # at once.
+    transient_errors = ()
     def __init__(self, path):
         super().__init__()
         self.path = path

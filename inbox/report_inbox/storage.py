@@ -8,7 +8,9 @@ install is one report, however often it is sent. Removing a report takes
 its counts back and its archive with it, once no other report shares it.
 """
 import dataclasses
+import logging
 import threading
+import time
 
 from . import migrations
 
@@ -54,6 +56,11 @@ REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, user_msg,
 LISTED_REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, substr(user_msg, 1, 200) AS user_msg, "
                          "file_name, archive_sha256, archive_size, substr(problems, 1, 500) AS problems")
 PAGE = 100
+# A write that fails on its connection (PostgreSQL restarted, its
+# connections ended) is tried again on a fresh one, within about a second;
+# the reporter takes any other answer than its keyword as a failure.
+WRITE_ATTEMPTS = 3
+RETRY_PAUSES = (0.2, 0.8)
 MAX_ID = (1 << 63) - 1
 MAX_LISTED_VERSIONS = 200
 OTHER_VERSIONS = "(other versions)"
@@ -86,9 +93,14 @@ class Filed:
     again: bool  # the same archive from the same install was already filed
 
 
+log = logging.getLogger("report_inbox")
+
+
 class Storage:
     """The queries; a subclass supplies connections, the parameter marker
     of its driver and how it locks."""
+    # The driver's errors of a connection or a moment, worth a new attempt.
+    transient_errors = ()
     id_type = "INTEGER"
     blob_type = "BLOB"
     marker = "?"
@@ -108,6 +120,17 @@ class Storage:
         if connection is not None:
             connection.close()
         self._local = threading.local()
+
+    def drop_connection(self):
+        """Closes this thread's connection, whatever state it is in; the
+        next use opens a fresh one."""
+        connection = getattr(self._local, "connection", None)
+        self._local.connection = None
+        if connection is not None:
+            try:
+                connection.close()
+            except Exception:
+                pass
 
     def sql(self, text):
         return text if self.marker == "?" else text.replace("?", self.marker)
@@ -129,6 +152,15 @@ class Storage:
         return cursor
 
     def fetch(self, sql, *args):
+        try:
+            return self._fetch_once(sql, args)
+        except self.transient_errors:
+            # The server dropped this thread's connection (it restarted, or
+            # ended its connections): a read is asked again on a fresh one.
+            self.drop_connection()
+            return self._fetch_once(sql, args)
+
+    def _fetch_once(self, sql, args):
         connection = self.connection()
         cursor = connection.cursor()
         try:
@@ -181,6 +213,23 @@ class Storage:
             report_id = self._execute(cursor, ADD_REPORT, signature_id, *_values(report)).fetchone()[0]
             return Filed(report_id, signature_id, False)
         return self._write(work)
+
+    def add_report_retrying(self, signature, report, incoming, retried=lambda: None):
+        """add_report, tried again on a fresh connection after a transient
+        error. A first attempt whose commit went through but whose answer
+        was lost is found by the next as the same report, never filed
+        twice. retried() is called before each new attempt."""
+        for attempt in range(WRITE_ATTEMPTS):
+            try:
+                return self.add_report(signature, report, incoming)
+            except self.transient_errors as error:
+                if attempt + 1 == WRITE_ATTEMPTS:
+                    raise
+                log.warning("storing report %s failed (%s: %s); trying again on a fresh connection",
+                            report.archive_sha256, type(error).__name__, str(error).strip()[:200])
+                self.drop_connection()
+                retried()
+                time.sleep(RETRY_PAUSES[attempt])
 
     def _bounded_version(self, cursor, signature):
         """The signature, its version replaced by OTHER_VERSIONS when its

@@ -9,7 +9,8 @@ upload and the update page.
     GET  /client/faultpost/?app_id=..&l=..       redirect to the update page
 
 The reporter looks for those words anywhere in a 200 answer, so no other
-answer may contain them.
+answer may contain them. A refusal's plain-text body begins with its
+reason code ("refused: too_large"), see outcomes.
 """
 import dataclasses
 import datetime
@@ -20,7 +21,7 @@ import urllib.parse
 import flask
 from werkzeug.exceptions import RequestEntityTooLarge
 
-from . import file_names, multipart_form, retention
+from . import file_names, multipart_form, outcomes, retention
 from .app_identity import is_out_of_date, split_app_id
 from .archive_store import ArchiveTooLarge
 from .filing import is_unknown_bucket, signature_for
@@ -42,12 +43,14 @@ def _page(keyword):
     return flask.Response(f"<html>{keyword}</html>", 200, mimetype="text/html")
 
 
-def refuse(status, text):
-    return flask.Response(text + "\n", status, mimetype="text/plain")
+def refuse(status, reason, text):
+    outcomes.note(flask.request.environ, reason)
+    return flask.Response(f"refused: {reason}\n{text}\n", status, mimetype="text/plain")
 
 
 def unavailable():
-    response = refuse(503, "the report could not be stored now; please send it again later")
+    response = refuse(503, outcomes.STORAGE_UNAVAILABLE,
+                      "the report could not be stored now; please send it again later")
     response.headers["Retry-After"] = "600"
     return response
 
@@ -81,15 +84,17 @@ def _read_report(incoming, app_ver, install_id, form, archive, settings):
     return Signature(*(_text(getattr(signature, field.name)) for field in dataclasses.fields(signature))), new_report
 
 
-def create_blueprint(settings, storage, store):
+def create_blueprint(settings, storage, store, counters):
     blueprint = flask.Blueprint("submission", __name__)
 
     @blueprint.get(settings.submit_path)
     def version_request():
         app_id = flask.request.args.get("request_app")
         if app_id is None:
-            return refuse(400, "the version request names no application (?request_app=)")
+            return refuse(400, outcomes.MALFORMED_REQUEST,
+                          "the version request names no application (?request_app=)")
         if is_out_of_date(app_id[:MAX_APP_ID], settings):
+            outcomes.note(flask.request.environ, outcomes.OUT_OF_DATE)
             return _page("STATUS_VERSION_OUT_OF_DATE")
         return _page("STATUS_REQUEST_OK")
 
@@ -98,13 +103,13 @@ def create_blueprint(settings, storage, store):
         request = flask.request
         install_id = request.args.get("install_id", "")
         if not _INSTALL_ID.match(install_id):
-            return refuse(400, "install_id must be at most 64 letters, digits, '-' or '_'")
+            return refuse(400, outcomes.BAD_INSTALL_ID, "install_id must be at most 64 letters, digits, '-' or '_'")
         if request.content_length is None:
-            return refuse(411, "the report needs a Content-Length")
+            return refuse(411, outcomes.LENGTH_REQUIRED, "the report needs a Content-Length")
         if request.content_length > settings.max_body_bytes:
-            return refuse(413, f"the report is larger than {settings.max_upload_bytes} bytes")
+            return refuse(413, outcomes.TOO_LARGE, f"the report is larger than {settings.max_upload_bytes} bytes")
         if request.mimetype != "multipart/form-data" or "boundary" not in request.mimetype_params:
-            return refuse(415, "the report must be a multipart/form-data form with a boundary")
+            return refuse(415, outcomes.NOT_A_FORM, "the report must be a multipart/form-data form with a boundary")
 
         # File parts go straight into the store, hashed on the way; only
         # the one kept survives this block.
@@ -113,23 +118,27 @@ def create_blueprint(settings, storage, store):
             try:
                 form, files = _parse_form(request, store, received, settings)
             except (RequestEntityTooLarge, ArchiveTooLarge):
-                return refuse(413, f"the report is larger than {settings.max_upload_bytes} bytes")
+                return refuse(413, outcomes.TOO_LARGE,
+                              f"the report is larger than {settings.max_upload_bytes} bytes")
             except ValueError as error:
-                return refuse(400, f"the form cannot be read ({error}); the upload is incomplete or malformed")
+                return refuse(400, outcomes.MALFORMED_FORM,
+                              f"the form cannot be read ({error}); the upload is incomplete or malformed")
             archive = files.get("Filename")
             if archive is None:
-                return refuse(400, 'the form has no archive (a file part named "Filename")')
+                return refuse(400, outcomes.MALFORMED_FORM,
+                              'the form has no archive (a file part named "Filename")')
             app_ver = form.get("app_ver")
             if app_ver is None:
-                return refuse(400, 'the form has no "app_ver" field')
+                return refuse(400, outcomes.MALFORMED_FORM, 'the form has no "app_ver" field')
             if len(app_ver) > MAX_APP_ID:
-                return refuse(400, f'"app_ver" is longer than {MAX_APP_ID} characters')
+                return refuse(400, outcomes.MALFORMED_FORM, f'"app_ver" is longer than {MAX_APP_ID} characters')
             incoming = archive.stream
             incoming.finish()
             signature, new_report = _read_report(incoming, app_ver, install_id, form, archive, settings)
             kept = store.place(incoming)
             try:
-                filed = storage.add_report(signature, new_report, incoming)
+                filed = storage.add_report_retrying(signature, new_report, incoming,
+                                                    lambda: counters.add("inbox_storage_retries_total"))
             except Exception:
                 store.forget(kept)
                 raise
@@ -152,7 +161,12 @@ def create_blueprint(settings, storage, store):
         else:
             log.info("report %d stored: %s, %d bytes", filed.report_id, new_report.archive_sha256,
                      new_report.archive_size)
+            counters.add("inbox_reports_stored_total")
+            if new_report.problems:
+                counters.add("inbox_triage_problems_total")
             if is_unknown_bucket(signature):
+                counters.add("inbox_reports_unknown_application_total")
+                outcomes.note(request.environ, outcomes.UNKNOWN_APPLICATION)
                 try:
                     retention.trim_unknown(storage, settings, filed.signature_id)
                 except Exception:  # the report is stored; the next one trims again
@@ -166,7 +180,7 @@ def create_blueprint(settings, storage, store):
         app = settings.application(split_app_id(app_id, settings).application)
         template = (app.update_page if app and app.update_page else "") or settings.update_page
         if not template:
-            return refuse(404, "no update page is configured")
+            return refuse(404, outcomes.NO_UPDATE_PAGE, "no update page is configured")
         target = template.replace("{app_id}", urllib.parse.quote(app_id, safe="")).replace(
             "{lang}", "zh_cn" if language == "zh_cn" else "us_en")
         return flask.redirect(target, 302)
