@@ -51,15 +51,25 @@ class PrivatePostgres:
             shutil.chown(self.folder, "postgres", "postgres")
         data = os.path.join(self.folder, "data")
         self._run([f"{PG_BIN}/initdb", "-D", data, "-A", "trust", "-U", "postgres", "--no-sync"])
+        self._pg_ctl_start(data)
+        return self
+
+    def _pg_ctl_start(self, data):
         self._run([f"{PG_BIN}/pg_ctl", "-D", data, "-l", os.path.join(self.folder, "log"), "-w", "-t", "60",
                    "-o", f"-k {self.folder} -p {self.port} -c listen_addresses=127.0.0.1 -c max_connections=200"
                          + ("" if self.durable else " -c fsync=off"),
                    "start"])
-        return self
 
     def __exit__(self, *exc):
+        self.stop()
+
+    def stop(self):
         self._run([f"{PG_BIN}/pg_ctl", "-D", os.path.join(self.folder, "data"), "-m", "immediate", "-w",
                    "stop"], check=False)
+
+    def start(self):
+        """Starts the cluster again after stop(), on the same port."""
+        self._pg_ctl_start(os.path.join(self.folder, "data"))
 
     def address(self):
         return f"postgresql://postgres@127.0.0.1:{self.port}/postgres"
@@ -168,6 +178,19 @@ class InboxService:
                     before = view["older_than"]
             page = listing["next_page"]
         return found
+
+    def metrics(self, token=TOKEN):
+        """The counters at /metrics, {'name' or 'name{labels}': value}."""
+        status, body = self.request("GET", "/metrics", headers={"Authorization": "Bearer " + token})
+        if status != 200:
+            raise AssertionError(f"/metrics answered {status}: {body[:200]!r}")
+        return {name: int(value) for name, value in (line.rsplit(" ", 1) for line in body.decode().splitlines()
+                                                     if line and not line.startswith("#"))}
+
+    def health(self):
+        """(status, JSON answer) of /health."""
+        status, body = self.request("GET", "/health", timeout=30)
+        return status, json.loads(body)
 
     def api(self, path, token=TOKEN):
         """The JSON of an inbox view, or (status, body) when refused."""
