@@ -4,12 +4,18 @@ monitor at /health (no token: it names the parts, nothing of the reports),
 and once at start, so that a service that could not store a report never
 starts listening."""
 import logging
+import threading
+import time
 
 import flask
 
 from . import outcomes
 
 log = logging.getLogger("report_inbox")
+# Anyone may ask /health, and each check flushes a file to disk: a process
+# checks at most once in this time, one check at a time, and answers
+# everyone meanwhile with the last result.
+CHECK_SECONDS = 1.0
 
 
 def database_problem(storage):
@@ -39,15 +45,24 @@ def check(storage, store):
 
 def create_blueprint(storage, store):
     blueprint = flask.Blueprint("health", __name__)
+    last = {"at": None, "problems": {}}
+    checking = threading.Lock()
+
+    def recent_problems():
+        with checking:
+            if last["at"] is None or time.monotonic() - last["at"] >= CHECK_SECONDS:
+                last["problems"] = check(storage, store)
+                last["at"] = time.monotonic()
+            return last["problems"]
 
     @blueprint.get("/health")
     def health():
-        problems = check(storage, store)
+        problems = recent_problems()
         parts = {part: "failing" if part in problems else "ok" for part in ("database", "archives")}
         if problems:
             # The parts are named in the answer; the driver's words, which
             # may name hosts and paths, only in the log.
-            log.warning("health check failed: %s", problems)
+            log.warning("health check failing: %s", problems)
             outcomes.note(flask.request.environ, outcomes.UNHEALTHY)
             return _answer(503, {"status": "failing", **parts})
         return _answer(200, {"status": "ok", **parts})

@@ -187,10 +187,16 @@ class InboxService:
         return {name: int(value) for name, value in (line.rsplit(" ", 1) for line in body.decode().splitlines()
                                                      if line and not line.startswith("#"))}
 
-    def health(self):
-        """(status, JSON answer) of /health."""
-        status, body = self.request("GET", "/health", timeout=30)
-        return status, json.loads(body)
+    def health(self, expected=200):
+        """(status, JSON answer) of /health, asked again for up to 10 s
+        until it answers `expected`: the service keeps a check's result
+        for a second."""
+        end = time.monotonic() + 10
+        while True:
+            status, body = self.request("GET", "/health", timeout=30)
+            if status == expected or time.monotonic() > end:
+                return status, json.loads(body)
+            time.sleep(0.2)
 
     def api(self, path, token=TOKEN):
         """The JSON of an inbox view, or (status, body) when refused."""

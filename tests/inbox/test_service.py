@@ -237,8 +237,8 @@ class SqliteServiceTest(unittest.TestCase):
         try:
             with open(incoming, "w"):
                 pass
-            self.assertEqual(self.inbox.health(), (503, {"status": "failing", "database": "ok",
-                                                         "archives": "failing"}))
+            self.assertEqual(self.inbox.health(503), (503, {"status": "failing", "database": "ok",
+                                                            "archives": "failing"}))
         finally:
             os.unlink(incoming)
             os.rename(incoming + ".away", incoming)
@@ -783,7 +783,7 @@ class DatabaseOutageTest(unittest.TestCase):
             self.assertEqual(inbox.health(), (200, {"status": "ok", "database": "ok", "archives": "ok"}))
             self.assertEqual(inbox.upload(archives.good(text="before the outage"))[0], 200)
             cluster.stop()
-            self.assertEqual(inbox.health(), (503, {"status": "failing", "database": "failing", "archives": "ok"}))
+            self.assertEqual(inbox.health(503), (503, {"status": "failing", "database": "failing", "archives": "ok"}))
             self.assertEqual(inbox.request("GET", "/health/live")[0], 200)
             status, body = inbox.upload(archives.good(text="during the outage"))
             self.assertEqual((status, body.startswith(b"refused: storage_unavailable\n")), (503, True))
