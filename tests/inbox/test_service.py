@@ -814,6 +814,22 @@ class DatabaseOutageTest(unittest.TestCase):
                 service.__enter__()
             self.assertNotEqual(service.process.wait(timeout=30), 0)
             self.assertIn("report_inbox: ", str(failed.exception))
+        # Where this process may mount: a read-only folder for the incoming
+        # archives, the database beside it writable. Only the probe sees it.
+        incoming = os.path.join(folder, "read-only", "data", "archives", "incoming")
+        os.makedirs(incoming)
+        try:
+            mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", incoming],
+                                     capture_output=True, timeout=30).returncode == 0
+        except (OSError, subprocess.TimeoutExpired):
+            mounted = False
+        if mounted:
+            self.addCleanup(subprocess.run, ["umount", "-l", incoming], capture_output=True)
+            service = InboxService(os.path.join(folder, "read-only"))
+            with self.assertRaises(RuntimeError) as failed:
+                service.__enter__()
+            self.assertNotEqual(service.process.wait(timeout=30), 0)
+            self.assertIn("report_inbox: cannot start: the archives check failed: OSError", str(failed.exception))
 
 
 class TwoServicesOnOneDatabaseTest(unittest.TestCase):
