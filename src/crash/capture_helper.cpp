@@ -21,11 +21,6 @@ std::atomic<Report_Job*> g_job{nullptr};
 std::atomic<DWORD> g_bound_ms{0};
 std::atomic<DWORD> g_thread{0};
 
-[[noreturn]] void end_process() {
-  ::TerminateProcess(::GetCurrentProcess(), kCrashExitCode);
-  ::ExitProcess(kCrashExitCode);  // not reached
-}
-
 DWORD WINAPI helper_main(void*) {
   ::WaitForSingleObject(g_wake, INFINITE);
   const ULONGLONG begun = ::GetTickCount64();
@@ -36,7 +31,7 @@ DWORD WINAPI helper_main(void*) {
   // Whatever the capture still does must end within its bound.
   const ULONGLONG spent = ::GetTickCount64() - begun;
   if (spent < g_bound_ms) ::Sleep(static_cast<DWORD>(g_bound_ms - spent));
-  end_process();
+  end_crashed_process();
 }
 
 }  // namespace
@@ -77,14 +72,14 @@ int write_on_helper(Report_Job& job, DWORD bound_ms) {
   if (g_thread != 0) {
     g_job = &job;
     watch_capture(bound_ms);
-    if (::WaitForSingleObject(g_done, bound_ms) != WAIT_OBJECT_0) end_process();
+    if (::WaitForSingleObject(g_done, bound_ms) != WAIT_OBJECT_0) end_crashed_process();
     return job.result;
   }
   // No helper was started: a thread of its own, as the last resort.
   const HANDLE writer = ::CreateThread(nullptr, kHelperStack, write_job_thread, &job, STACK_SIZE_PARAM_IS_A_RESERVATION,
                                        nullptr);
   if (writer == nullptr) return write_crash_files(job.pointers, job.label, job.thread_id);
-  if (::WaitForSingleObject(writer, bound_ms) != WAIT_OBJECT_0) end_process();
+  if (::WaitForSingleObject(writer, bound_ms) != WAIT_OBJECT_0) end_crashed_process();
   ::CloseHandle(writer);
   return job.result;
 }

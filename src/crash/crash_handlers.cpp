@@ -29,22 +29,17 @@ constexpr DWORD kGccThrowCode = 0x20474343;
 // The thread that took the capture; 0 until a fault takes it.
 std::atomic<DWORD> g_capturing_thread{0};
 
-[[noreturn]] void end_process() {
-  ::TerminateProcess(::GetCurrentProcess(), kCrashExitCode);
-  ::ExitProcess(kCrashExitCode);  // not reached
-}
-
 // Another thread's capture ends the process; this thread only waits for
 // that, so the report it writes is complete. Sleeping touches neither the
 // heap nor the loader lock.
 [[noreturn]] void wait_for_other_capture() {
   for (DWORD waited = 0; waited < kCaptureBoundMs; waited += 100) ::Sleep(100);
-  end_process();
+  end_crashed_process();
 }
 
 [[noreturn]] void raise_cpp_exception() {
   ::RaiseException(kCppExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
-  end_process();
+  end_crashed_process();
 }
 
 // abort() of the shared C runtime, whoever called it: a plug-in's own copy
@@ -68,7 +63,7 @@ EXCEPTION_DISPOSITION __cdecl guard_handler(EXCEPTION_RECORD* record, void*, CON
   constexpr DWORD kUnwinding = 0x6;  // EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND
   if (record->ExceptionFlags & kUnwinding) return ExceptionContinueSearch;
   EXCEPTION_POINTERS pointers{record, context};
-  if (write_crash_report(&pointers, kGuardLabel) == 1) end_process();
+  if (write_crash_report(&pointers, kGuardLabel) == 1) end_crashed_process();
   // No report could be written: the unhandled-exception filter ends it.
   return ExceptionContinueSearch;
 }
@@ -107,12 +102,17 @@ void set_invalid_parameter_handler() {
 
 }  // namespace
 
+void end_crashed_process() {
+  ::TerminateProcess(::GetCurrentProcess(), kCrashExitCode);
+  ::ExitProcess(kCrashExitCode);  // not reached
+}
+
 int write_crash_report(EXCEPTION_POINTERS* pointers, const wchar_t* handler_label) {
   const DWORD self = ::GetCurrentThreadId();
   DWORD owner = 0;
   if (!g_capturing_thread.compare_exchange_strong(owner, self)) {
     // A fault of the capture itself ends the process as far as it got.
-    if (owner == self || capture_helper_thread() == self) end_process();
+    if (owner == self || capture_helper_thread() == self) end_crashed_process();
     wait_for_other_capture();
   }
   // A C++ exception thrown where nothing catches it is reported as one,
@@ -134,7 +134,7 @@ int write_crash_report(EXCEPTION_POINTERS* pointers, const wchar_t* handler_labe
 
 LONG WINAPI CustomUnhandledExceptionFilter(EXCEPTION_POINTERS* pointers) {
   write_crash_report(pointers, kFilterLabel);
-  end_process();
+  end_crashed_process();
 }
 
 void install_crash_handlers() {

@@ -14,6 +14,9 @@ inline constexpr UINT kCrashExitCode = 100;
 // What an uncaught C++ exception is reported as.
 inline constexpr DWORD kCppExceptionCode = 0xE06D7363;
 
+// Ends the process at once with kCrashExitCode, whatever else runs.
+[[noreturn]] void end_crashed_process();
+
 // The unhandled-exception filter, the run-time library's invalid-parameter
 // handler and the handler of uncaught C++ exceptions. Called again at the
 // start of the message loop, in case a library replaced the filter.

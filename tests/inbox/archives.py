@@ -55,12 +55,12 @@ def good(**log):
     return archive([("CRASH.DMP", minidump()), ("CRASHLOG.DAT", b""), ("CRASHLOG.TXT", crash_log(**log))])
 
 
-def bomb(inflated=1 << 30):
-    """A CRASHLOG.TXT of `inflated` zero bytes, about a thousandth of that
-    packed."""
+def bomb(inflated=1 << 30, method=zipfile.ZIP_DEFLATED):
+    """A CRASHLOG.TXT of `inflated` zero bytes, packed with `method`: about
+    a thousandth of that with Deflate."""
     out = io.BytesIO()
     info = zipfile.ZipInfo("CRASHLOG.TXT")
-    info.compress_type = zipfile.ZIP_DEFLATED
+    info.compress_type = method
     with zipfile.ZipFile(out, "w") as z:
         with z.open(info, "w", force_zip64=True) as member:
             chunk = bytes(1 << 20)
@@ -80,15 +80,7 @@ def packed_with(method, data, name="CRASHLOG.TXT"):
 
 def bzip2_bomb(inflated=256 << 20):
     """A few hundred bytes that bzip2 turns into `inflated` zero bytes."""
-    out = io.BytesIO()
-    info = zipfile.ZipInfo("CRASHLOG.TXT")
-    info.compress_type = zipfile.ZIP_BZIP2
-    with zipfile.ZipFile(out, "w") as z:
-        with z.open(info, "w", force_zip64=True) as member:
-            chunk = bytes(1 << 20)
-            for _ in range(inflated >> 20):
-                member.write(chunk)
-    return out.getvalue()
+    return bomb(inflated, zipfile.ZIP_BZIP2)
 
 
 def _directory(entries):
