@@ -1,22 +1,32 @@
-"""The two streams of a minidump that place a fault: the exception record
-(code and address) and the module list (where each module was loaded), so
-a fault can be named by module and offset, which stay the same wherever the
-module happens to be loaded.
+"""What a minidump says about its fault: the exception record (code,
+address, the faulting thread and its registers), the module list (where
+each module was loaded, and the time stamp and size that name its build),
+and the memory saved with it, the threads' stacks among it.
 
-Every read is checked against the dump's size; a dump that says otherwise
+A dump is untrusted: every read is checked against the dump's size, every
+count against the stream that claims to hold it; a dump that says otherwise
 raises BadMinidump.
 """
+import bisect
 import dataclasses
 import ntpath
 import struct
 
 SIGNATURE = 0x504D444D  # "MDMP"
+THREAD_LIST_STREAM = 3
 MODULE_LIST_STREAM = 4
+MEMORY_LIST_STREAM = 5
 EXCEPTION_STREAM = 6
+SYSTEM_INFO_STREAM = 7
+MEMORY64_LIST_STREAM = 9
 MODULE_SIZE = 108
+THREAD_SIZE = 48
 MAX_STREAMS = 4096
 MAX_MODULES = 65536
+MAX_MEMORY_RANGES = 65536
 MAX_NAME_BYTES = 65536
+
+ARCHITECTURES = {0: "x86", 9: "amd64"}
 
 
 class BadMinidump(ValueError):
@@ -27,7 +37,8 @@ class BadMinidump(ValueError):
 class Module:
     base: int
     size: int
-    name_rva: int
+    time_stamp: int
+    name: str       # base name, as Windows loaded it
 
 
 @dataclasses.dataclass(frozen=True)
@@ -38,64 +49,204 @@ class Placed:
     offset: int     # from the module's base, or the address itself
 
 
-class _Reader:
-    def __init__(self, stream, size):
-        self.stream = stream
-        self.size = size
+@dataclasses.dataclass(frozen=True)
+class Exception_:
+    thread_id: int
+    code: int
+    address: int
+    context: bytes  # the thread's CONTEXT at the fault, as the dump holds it
 
-    def read(self, offset, length):
-        if offset < 0 or length < 0 or offset + length > self.size:
+
+class Memory:
+    """The address ranges the dump saved, read without copying them out:
+    a read that leaves the saved ranges gives None."""
+
+    def __init__(self, data, ranges):
+        # (start, length, offset in the dump), sorted, overlaps dropped.
+        self._data = data
+        self._ranges = []
+        for start, length, offset in sorted(ranges):
+            if self._ranges and start < self._ranges[-1][0] + self._ranges[-1][1]:
+                continue
+            self._ranges.append((start, length, offset))
+        self._starts = [r[0] for r in self._ranges]
+
+    def read(self, address, length):
+        i = bisect.bisect_right(self._starts, address) - 1
+        if i < 0:
+            return None
+        start, size, offset = self._ranges[i]
+        if address + length > start + size:
+            return None
+        at = offset + address - start
+        return self._data[at:at + length]
+
+    def word(self, address, width):
+        raw = self.read(address, width)
+        return None if raw is None else int.from_bytes(raw, "little")
+
+    def range_of(self, address):
+        """(start, end) of the saved range holding `address`, or None."""
+        i = bisect.bisect_right(self._starts, address) - 1
+        if i >= 0 and address < self._starts[i] + self._ranges[i][1]:
+            return self._starts[i], self._starts[i] + self._ranges[i][1]
+        return None
+
+
+class Minidump:
+    """A dump held in memory as bytes."""
+
+    def __init__(self, data):
+        self.data = data
+        signature, _, count, directory = struct.unpack("<IIII", self._read(0, 16))
+        if signature != SIGNATURE:
+            raise BadMinidump("not a minidump")
+        if count > MAX_STREAMS:
+            raise BadMinidump(f"the dump claims {count} streams")
+        table = self._read(directory, 12 * count)
+        self.streams = {}
+        for i in range(count):
+            kind, size, rva = struct.unpack_from("<III", table, 12 * i)
+            self.streams.setdefault(kind, (rva, size))
+
+    def _read(self, offset, length):
+        if offset < 0 or length < 0 or offset + length > len(self.data):
             raise BadMinidump(f"the dump refers to bytes {offset}..{offset + length} beyond its end")
-        self.stream.seek(offset)
-        data = self.stream.read(length)
-        if len(data) != length:
+        return self.data[offset:offset + length]
+
+    def _stream(self, kind):
+        rva, size = self.streams[kind]
+        self._read(rva, size)
+        return rva, size
+
+    def architecture(self):
+        """"x86", "amd64", or "" for a processor the walker does not know."""
+        if SYSTEM_INFO_STREAM not in self.streams:
+            return ""
+        rva, _ = self._stream(SYSTEM_INFO_STREAM)
+        return ARCHITECTURES.get(struct.unpack("<H", self._read(rva, 2))[0], "")
+
+    def exception(self):
+        """The fault, or None when the dump has no exception stream."""
+        if EXCEPTION_STREAM not in self.streams:
+            return None
+        rva, _ = self.streams[EXCEPTION_STREAM]
+        thread_id, _, code, _, _, address = struct.unpack("<IIIIQQ", self._read(rva, 32))
+        try:
+            context_size, context_rva = struct.unpack("<II", self._read(rva + 160, 8))
+            context = self._read(context_rva, context_size)
+        except BadMinidump:
+            context = b""  # the fault is still placed; only its stack is lost
+        return Exception_(thread_id, code, address, context)
+
+    def modules(self):
+        if MODULE_LIST_STREAM not in self.streams:
+            return []
+        rva, size = self._stream(MODULE_LIST_STREAM)
+        count, = struct.unpack("<I", self._read(rva, 4))
+        if count > MAX_MODULES or 4 + count * MODULE_SIZE > size:
+            raise BadMinidump("the module list is larger than its stream")
+        table = self._read(rva + 4, count * MODULE_SIZE)
+        modules = []
+        for i in range(count):
+            base, length, _, time_stamp, name_rva = struct.unpack_from("<QIIII", table, i * MODULE_SIZE)
+            modules.append(Module(base, length, time_stamp, self._name(name_rva)))
+        return modules
+
+    def _name(self, rva):
+        """The module's base name; "" when the dump's name is damaged, which
+        costs that module its name but not the others theirs."""
+        try:
+            length, = struct.unpack("<I", self._read(rva, 4))
+            if length > MAX_NAME_BYTES or length % 2:
+                return ""
+            return ntpath.basename(self._read(rva + 4, length).decode("utf-16-le", "replace"))
+        except BadMinidump:
+            return ""
+
+    def thread_stack(self, thread_id):
+        """(start, length, dump offset) of the saved stack of the thread, or
+        None when the thread list does not hold it."""
+        if THREAD_LIST_STREAM not in self.streams:
+            return None
+        rva, size = self._stream(THREAD_LIST_STREAM)
+        count, = struct.unpack("<I", self._read(rva, 4))
+        if 4 + count * THREAD_SIZE > size:
+            raise BadMinidump(f"the thread list claims {count} threads, more than its stream holds")
+        table = self._read(rva + 4, count * THREAD_SIZE)
+        for i in range(count):
+            tid, _, _, _, _, start, length, stack_rva = struct.unpack_from("<IIIIQQII", table, i * THREAD_SIZE)
+            if tid == thread_id:
+                self._read(stack_rva, length)
+                return start, length, stack_rva
+        return None
+
+    def memory(self, extra=()):
+        """The saved memory: the memory lists' ranges and `extra` ranges
+        (start, length, dump offset), each checked against the dump."""
+        ranges = list(extra)
+        if MEMORY_LIST_STREAM in self.streams:
+            rva, size = self._stream(MEMORY_LIST_STREAM)
+            count, = struct.unpack("<I", self._read(rva, 4))
+            if count > MAX_MEMORY_RANGES or 4 + count * 16 > size:
+                raise BadMinidump("the memory list is larger than its stream")
+            table = self._read(rva + 4, count * 16)
+            for i in range(count):
+                start, length, data_rva = struct.unpack_from("<QII", table, i * 16)
+                if data_rva + length <= len(self.data):
+                    ranges.append((start, length, data_rva))
+        if MEMORY64_LIST_STREAM in self.streams:
+            rva, size = self._stream(MEMORY64_LIST_STREAM)
+            count, base_rva = struct.unpack("<QQ", self._read(rva, 16))
+            if count > MAX_MEMORY_RANGES or 16 + count * 16 > size:
+                raise BadMinidump("the memory list is larger than its stream")
+            table = self._read(rva + 16, count * 16)
+            for i in range(count):
+                start, length = struct.unpack_from("<QQ", table, i * 16)
+                if base_rva + length > len(self.data):
+                    break
+                ranges.append((start, length, base_rva))
+                base_rva += length
+        return Memory(self.data, ranges)
+
+
+def module_at(modules, address):
+    for module in modules:
+        if module.base <= address < module.base + module.size:
+            return module
+    return None
+
+
+class StreamBytes:
+    """A seekable stream of known size read as if it were bytes, a slice at
+    a time: a large dump is placed without being held whole."""
+
+    def __init__(self, stream, size):
+        self._stream = stream
+        self._size = size
+
+    def __len__(self):
+        return self._size
+
+    def __getitem__(self, part):
+        start, stop = max(0, part.start or 0), min(self._size, part.stop)
+        if stop <= start:
+            return b""
+        self._stream.seek(start)
+        data = self._stream.read(stop - start)
+        if len(data) != stop - start:
             raise BadMinidump("the dump ended early")
         return data
-
-
-def _streams(reader):
-    signature, _, count, directory = struct.unpack("<IIII", reader.read(0, 16))
-    if signature != SIGNATURE:
-        raise BadMinidump("not a minidump")
-    if count > MAX_STREAMS:
-        raise BadMinidump(f"the dump claims {count} streams")
-    table = reader.read(directory, 12 * count)
-    streams = {}
-    for i in range(count):
-        kind, size, rva = struct.unpack_from("<III", table, 12 * i)
-        streams.setdefault(kind, (rva, size))
-    return streams
-
-
-def _modules(reader, location):
-    rva, size = location
-    count, = struct.unpack("<I", reader.read(rva, 4))
-    if count > MAX_MODULES or 4 + count * MODULE_SIZE > size:
-        raise BadMinidump("the module list is larger than its stream")
-    table = reader.read(rva + 4, count * MODULE_SIZE)
-    for i in range(count):
-        base, length, _, _, name_rva = struct.unpack_from("<QIIII", table, i * MODULE_SIZE)
-        yield Module(base, length, name_rva)
-
-
-def _name(reader, rva):
-    length, = struct.unpack("<I", reader.read(rva, 4))
-    if length > MAX_NAME_BYTES or length % 2:
-        raise BadMinidump("a module name has an impossible length")
-    return ntpath.basename(reader.read(rva + 4, length).decode("utf-16-le", "replace"))
 
 
 def place_fault(stream, size):
     """The fault of the dump in the seekable `stream` of `size` bytes; None
     when the dump has no exception stream."""
-    reader = _Reader(stream, size)
-    streams = _streams(reader)
-    if EXCEPTION_STREAM not in streams:
+    dump = Minidump(StreamBytes(stream, size))
+    fault = dump.exception()
+    if fault is None:
         return None
-    rva, _ = streams[EXCEPTION_STREAM]
-    code, _, _, address = struct.unpack("<IIQQ", reader.read(rva + 8, 24))
-    if MODULE_LIST_STREAM in streams:
-        for module in _modules(reader, streams[MODULE_LIST_STREAM]):
-            if module.base <= address < module.base + module.size:
-                return Placed(code, address, _name(reader, module.name_rva), address - module.base)
-    return Placed(code, address, "", address)
+    module = module_at(dump.modules(), fault.address)
+    if module is not None:
+        return Placed(fault.code, fault.address, module.name, fault.address - module.base)
+    return Placed(fault.code, fault.address, "", fault.address)

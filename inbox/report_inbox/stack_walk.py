@@ -1,6 +1,37 @@
-"""Walks the faulting thread's stack of a minidump (placeholder: the
-exception's own frame only, until the walker lands)."""
-from .stack_trace import Stack
+"""Walks the faulting thread's stack of a minidump, 32-bit or 64-bit.
+
+The walk starts from the registers of the exception's context and the
+thread's stack memory saved in the dump. Each caller is found by the most
+certain means at hand: the module's x64 unwind codes, its DWARF call-frame
+information (both from the symbol file a token holder uploaded for that
+build of the module), the saved frame-pointer chain, and, as a last
+resort, a scan of the stack for a word that points into a module. Every
+frame says how it was found.
+
+A dump is untrusted input: the walk is bounded in frames, in the stack
+bytes it reads and in time, each caller must lie higher on the stack than
+its callee (which ends every cycle), and a damaged dump ends the walk with
+what was found and a problem that says why.
+"""
+import os
+import struct
+import time
+
+from . import dwarf_cfi, minidump, pe_image, symbolizer, x64_unwind
+from .stack_trace import (CALL_FRAME_INFO, CONTEXT, FRAME_POINTER, SCAN, UNWIND_INFO, Frame, ModuleKey,
+                          Stack)
+
+MAX_FRAMES = 128
+MAX_STACK_BYTES = 1 << 20       # of the stack read, from the stack pointer up
+SCAN_WORDS = 1024               # looked at for one caller
+MAX_SYMBOL_FILE_BYTES = 512 << 20
+
+# CONTEXT offsets of the registers shown and walked with.
+X86_CONTEXT = (("edi", 0x9C), ("esi", 0xA0), ("ebx", 0xA4), ("edx", 0xA8), ("ecx", 0xAC), ("eax", 0xB0),
+               ("ebp", 0xB4), ("eip", 0xB8), ("eflags", 0xC0), ("esp", 0xC4))
+AMD64_CONTEXT = (("rax", 0x78), ("rcx", 0x80), ("rdx", 0x88), ("rbx", 0x90), ("rsp", 0x98), ("rbp", 0xA0),
+                 ("rsi", 0xA8), ("rdi", 0xB0), ("r8", 0xB8), ("r9", 0xC0), ("r10", 0xC8), ("r11", 0xD0),
+                 ("r12", 0xD8), ("r13", 0xE0), ("r14", 0xE8), ("r15", 0xF0), ("rip", 0xF8))
 
 
 class SymbolFiles:
@@ -10,8 +41,258 @@ class SymbolFiles:
         return None
 
 
-def walk_dump(data, symbols, seconds=2.0):
+class SymbolFolder(SymbolFiles):
+    """A folder laid out as a symbol store: NAME/KEY/NAME, the name matched
+    without regard to case, as Windows matches module names."""
+
+    def __init__(self, root):
+        self.root = root
+
+    def find(self, key):
+        for name in _entries(self.root):
+            if name.lower() == key.name.lower():
+                build = os.path.join(self.root, name, key.folder())
+                for file_name in _entries(build):
+                    if file_name.lower() == key.name.lower():
+                        return os.path.join(build, file_name)
+        return None
+
+
+def _entries(folder):
+    try:
+        return os.listdir(folder)
+    except OSError:
+        return []
+
+
+class _Machine:
+    def __init__(self, architecture):
+        self.is_64bit = architecture == "amd64"
+        self.word = 8 if self.is_64bit else 4
+        self.pc, self.sp, self.fp = ("rip", "rsp", "rbp") if self.is_64bit else ("eip", "esp", "ebp")
+        self.layout = AMD64_CONTEXT if self.is_64bit else X86_CONTEXT
+
+    def registers(self, context):
+        if len(context) < self.layout[-1][1] + self.word:
+            return None
+        registers = {}
+        for name, offset in self.layout:
+            width = 4 if name == "eflags" or not self.is_64bit else 8
+            registers[name] = int.from_bytes(context[offset:offset + width], "little")
+        return registers
+
+
+class _Module:
+    """A module of the dump, with what its symbol file could tell."""
+
+    def __init__(self, module, symbols):
+        self.module = module
+        self.key = ModuleKey(module.name, module.time_stamp, module.size)
+        self.path = None
+        self.image = None
+        self.function_table = None
+        self.frame_table = None
+        path = symbols.find(self.key) if module.name else None
+        if path is None:
+            return
+        try:
+            if os.path.getsize(path) > MAX_SYMBOL_FILE_BYTES:
+                return
+            with open(path, "rb") as file:
+                image = pe_image.PeImage(file.read())
+            self.path, self.image = path, image
+            self.function_table = x64_unwind.FunctionTable(image) if image.is_64bit else None
+            self.frame_table = dwarf_cfi.CallFrameTable(image)
+        except (OSError, pe_image.BadImage, struct.error):
+            self.path = self.image = None
+
+    def holds(self, address):
+        return self.module.base <= address < self.module.base + self.module.size
+
+    def looks_like_return(self, address):
+        """Whether the code before `address` may be a call: known only with
+        the module's file; without it every address past the headers' page
+        counts."""
+        rva = address - self.module.base
+        if self.image is None:
+            return rva >= 0x1000
+        before = self.image.read(rva - 7, 7) if rva >= 7 else None
+        if before is None:
+            return False
+        return before[2] == 0xE8 or any(before[7 - n] == 0xFF and (before[8 - n] >> 3) & 7 == 2
+                                        for n in range(2, 8))
+
+
+class _Walk:
+    def __init__(self, dump, machine, registers, stack_range, symbols, deadline):
+        self.machine = machine
+        self.registers = registers
+        self.deadline = deadline
+        self.stack_low, self.stack_high, saved = stack_range
+        # The thread's stack is in the memory list too, in the dumps Windows
+        # writes; it is added in case a writer left it out there.
+        self.memory = dump.memory(extra=[saved] if saved else ())
+        self.modules = [_Module(m, symbols) for m in _modules_on(dump)]
+        self.problems = []
+
+    def module_at(self, address):
+        for module in self.modules:
+            if module.holds(address):
+                return module
+        return None
+
+    def frames(self):
+        m = self.machine
+        regs = self.registers
+        frames = [self._frame(regs[m.pc], CONTEXT)]
+        while len(frames) < MAX_FRAMES:
+            if time.monotonic() > self.deadline:
+                self.problems.append(f"the walk ran out of time after {len(frames)} frames")
+                break
+            caller, trust = self._caller(regs, first=len(frames) == 1)
+            if caller is None:
+                break
+            if caller[m.pc] == 0:
+                break  # the outermost frame
+            frames.append(self._frame(caller[m.pc], trust))
+            regs = caller
+        else:
+            self.problems.append(f"the walk stopped at {MAX_FRAMES} frames")
+        return frames
+
+    def _frame(self, address, trust):
+        module = self.module_at(address)
+        if module is None:
+            return Frame(address, "", address, trust)
+        return Frame(address, module.module.name, address - module.module.base, trust)
+
+    def _caller(self, regs, first):
+        m = self.machine
+        pc, sp = regs[m.pc], regs[m.sp]
+        module = self.module_at(pc)
+        # A return address is just past its call, which may be the last
+        # instruction of its function: its rules are looked up one byte back.
+        lookup = pc if first else pc - 1
+        if module is not None and module.image is not None:
+            if module.function_table:
+                caller = x64_unwind.unwind(module.function_table, module.module.base, regs, self.memory)
+                if self._sound(caller, sp):
+                    return caller, UNWIND_INFO
+            if module.frame_table:
+                caller = module.frame_table.unwind(regs, m.pc, m.sp, self.memory, lookup)
+                if self._sound(caller, sp):
+                    return caller, CALL_FRAME_INFO
+        caller = self._through_frame_pointer(regs)
+        if self._sound(caller, sp) and self.module_at(caller[m.pc]) is not None:
+            return caller, FRAME_POINTER
+        caller = self._scan(regs)
+        if caller is not None:
+            return caller, SCAN
+        return None, None
+
+    def _sound(self, caller, sp):
+        """A caller lies higher on the stack than its callee, inside it."""
+        if caller is None:
+            return False
+        m = self.machine
+        new_sp = caller.get(m.sp)
+        return (m.pc in caller and new_sp is not None and sp < new_sp <= self.stack_high + m.word)
+
+    def _through_frame_pointer(self, regs):
+        m = self.machine
+        fp = regs.get(m.fp)
+        if fp is None or not self.stack_low <= fp < self.stack_high:
+            return None
+        saved_fp, address = self.memory.word(fp, m.word), self.memory.word(fp + m.word, m.word)
+        if saved_fp is None or address is None:
+            return None
+        caller = dict(regs)
+        caller[m.fp], caller[m.pc], caller[m.sp] = saved_fp, address, fp + 2 * m.word
+        return caller
+
+    def _scan(self, regs):
+        m = self.machine
+        at = regs[m.sp]
+        end = min(self.stack_high, at + SCAN_WORDS * m.word)
+        while at < end:
+            if time.monotonic() > self.deadline:
+                return None
+            word = self.memory.word(at, m.word)
+            if word is None:
+                return None
+            module = self.module_at(word)
+            if module is not None and module.looks_like_return(word):
+                caller = dict(regs)
+                caller[m.pc], caller[m.sp] = word, at + m.word
+                return caller
+            at += m.word
+        return None
+
+
+def _modules_on(dump):
+    try:
+        return dump.modules()
+    except minidump.BadMinidump:
+        return []
+
+
+def walk_dump(data, symbols, seconds=2.0, name=True):
     """The stack of the dump in `data` (bytes); None when the dump names no
     faulting thread. Never raises for a damaged dump: what could not be
-    read is in the Stack's problems."""
-    return Stack()
+    read is in the Stack's problems. `seconds` bounds the walk; naming the
+    frames (`name`) has bounds of its own."""
+    deadline = time.monotonic() + seconds
+    try:
+        dump = minidump.Minidump(data)
+        fault = dump.exception()
+    except (minidump.BadMinidump, struct.error) as error:
+        return Stack(problems=[f"the dump cannot be read: {error}"])
+    if fault is None:
+        return None
+    stack = Stack(thread_id=fault.thread_id)
+    try:
+        stack.architecture = dump.architecture()
+        if not stack.architecture:
+            stack.problems.append("the dump is of a processor the walk does not know")
+            return stack
+        machine = _Machine(stack.architecture)
+        registers = machine.registers(fault.context)
+        if registers is None:
+            stack.problems.append("the exception's context is missing or cut short")
+            return stack
+        stack.registers = registers
+        stack_range = _stack_range(dump, fault.thread_id, registers[machine.sp], stack.problems)
+        walk = _Walk(dump, machine, registers, stack_range, symbols, deadline)
+        stack.frames = walk.frames()
+        stack.problems.extend(walk.problems)
+        on_stack = {frame.module.lower() for frame in stack.frames if frame.module}
+        stack.symbols_missing = [m.key for m in walk.modules
+                                 if m.image is None and m.module.name.lower() in on_stack]
+        if name:
+            symbolizer.name_frames(stack.frames, {m.module.name: m.path for m in walk.modules if m.path},
+                                   stack.problems)
+    except (minidump.BadMinidump, struct.error) as error:
+        stack.problems.append(f"the walk stopped: {error}")
+        if not stack.frames and stack.registers:
+            stack.frames = [Frame(stack.registers.get("rip", stack.registers.get("eip", 0)))]
+    return stack
+
+
+def _stack_range(dump, thread_id, sp, problems):
+    """(low, high, saved): the faulting thread's saved stack, at most
+    MAX_STACK_BYTES above the stack pointer, and the thread list's range
+    of it (start, length, dump offset), or None."""
+    saved = None
+    try:
+        saved = dump.thread_stack(thread_id)
+    except minidump.BadMinidump as error:
+        problems.append(str(error))
+    if saved is not None:
+        low, high = saved[0], saved[0] + saved[1]
+    else:
+        found = dump.memory().range_of(sp)
+        low, high = found if found else (sp, sp)
+    if not low <= sp < high:
+        problems.append(f"the stack pointer 0x{sp:x} is outside the thread's saved stack")
+        return sp, sp, None
+    return low, min(high, sp + MAX_STACK_BYTES), saved

@@ -9,7 +9,8 @@
 // other_thread (a null write on a thread without the guard), second_fault
 // (a second thread faults as soon as CRASH.DMP appears), reentered (a
 // fault of the thread that has just written a report), uncaught (a C++
-// exception that nothing catches, outside the guard), start_only (no
+// exception that nothing catches, outside the guard), chain (a null write
+// three named functions down: fault_chain_first, _second, _third), start_only (no
 // fault: starts the reporter as the capture would, for a baseline),
 // plain_dump (no fault: a bare dump of this thread, then the reporter's
 // start: the floor any capture is measured against).
@@ -27,6 +28,7 @@
 #include "base/application_identity.h"
 #include "base/fatal_error.h"
 #include "crash/crash_handlers.h"
+#include "fault_chain.h"
 
 namespace {
 
@@ -73,6 +75,8 @@ void write_plain_dump() {
 void fault(const std::string& mode) {
   if (mode == "null_write") {
     null_write();
+  } else if (mode == "chain") {
+    std::printf("%d\n", fault_chain_first(1));
   } else if (mode == "fatal") {
     Core_Common::raise_fatal_error();
   } else if (mode == "invalid_parameter") {
