@@ -1,0 +1,127 @@
+"""The stack walker on dumps made to order: the frame-pointer chain of a
+32-bit stack, and the dumps of someone who means harm, each of which must
+end in bounded time with what could be found. Real dumps of both Windows
+builds are walked by tests/crash/check_stack_walk.py."""
+import os
+import struct
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "inbox"))
+
+from dumps import minidump  # noqa: E402
+from report_inbox.stack_signature import signature_place  # noqa: E402
+from report_inbox.stack_trace import Frame, ModuleKey, Stack  # noqa: E402
+from report_inbox.stack_walk import MAX_FRAMES, SymbolFiles, SymbolFolder, walk_dump  # noqa: E402
+
+APP = ("app.exe", 0x400000, 0x10000, 0x6B19A260)
+STACK = 0x10000
+
+
+def words(*values, size=0x1000, at=None):
+    """A 32-bit stack of `size` bytes; `at` maps offsets to words."""
+    stack = bytearray(size)
+    for offset, value in (at or {}).items():
+        struct.pack_into("<I", stack, offset, value)
+    return bytes(stack)
+
+
+class StackWalkTest(unittest.TestCase):
+    def walk(self, dump, symbols=None):
+        started = time.monotonic()
+        stack = walk_dump(dump, symbols or SymbolFiles())
+        self.assertLess(time.monotonic() - started, 5)
+        return stack
+
+    def test_a_32_bit_stack_is_walked_through_its_frame_pointers_to_the_outermost_frame(self):
+        stack = words(at={0x100: STACK + 0x200, 0x104: 0x401200,
+                          0x200: STACK + 0x300, 0x204: 0x401300,
+                          0x300: 0, 0x304: 0})
+        dump = minidump("x86", {"eip": 0x401100, "esp": STACK + 0x80, "ebp": STACK + 0x100}, STACK, stack, [APP])
+        walked = self.walk(dump)
+        self.assertEqual("x86", walked.architecture)
+        self.assertEqual([(0x1100, "context"), (0x1200, "frame_pointer"), (0x1300, "frame_pointer")],
+                         [(f.offset, f.trust) for f in walked.frames])
+        self.assertEqual(["app.exe"] * 3, [f.module for f in walked.frames])
+        self.assertEqual(["app.exe"], [key.name for key in walked.symbols_missing])
+        self.assertEqual([], walked.problems)
+
+    def test_frame_pointers_that_cycle_end_the_walk(self):
+        for chain in ({0x100: STACK + 0x100, 0x104: 0x401200},                      # itself
+                      {0x100: STACK + 0x200, 0x104: 0x401200,                       # two that point
+                       0x200: STACK + 0x100, 0x204: 0x401300}):                     # at each other
+            dump = minidump("x86", {"eip": 0x401100, "esp": STACK + 0x80, "ebp": STACK + 0x100}, STACK,
+                            words(at=chain), [APP])
+            walked = self.walk(dump)
+            self.assertLessEqual(len(walked.frames), 4)
+            sps = [f.offset for f in walked.frames]
+            self.assertEqual(0x1100, sps[0])
+
+    def test_a_stack_pointer_outside_the_saved_stack_leaves_the_faulting_frame(self):
+        dump = minidump("amd64", {"rip": 0x401100, "rsp": 0x7FFF0000, "rbp": 0}, STACK, bytes(0x1000), [APP])
+        walked = self.walk(dump)
+        self.assertEqual([0x1100], [f.offset for f in walked.frames])
+        self.assertIn("outside the thread's saved stack", " ".join(walked.problems))
+
+    def test_a_hundred_thousand_threads_claimed_costs_only_the_thread_list(self):
+        stack = words(at={0x100: 0, 0x104: 0x401200})
+        dump = minidump("x86", {"eip": 0x401100, "esp": STACK + 0x80, "ebp": STACK + 0x100}, STACK, stack, [APP],
+                        claimed_threads=100000)
+        walked = self.walk(dump)
+        self.assertIn("claims 100000 threads", " ".join(walked.problems))
+        self.assertEqual([0x1100, 0x1200], [f.offset for f in walked.frames])
+
+    def test_a_stack_of_nothing_but_return_addresses_stops_at_the_frame_limit(self):
+        stack = struct.pack("<I", 0x401234) * (1 << 18)   # a megabyte
+        dump = minidump("x86", {"eip": 0x401100, "esp": STACK, "ebp": 0}, STACK, stack, [APP])
+        walked = self.walk(dump)
+        self.assertEqual(MAX_FRAMES, len(walked.frames))
+        self.assertTrue(all(f.trust == "scan" for f in walked.frames[1:]))
+        self.assertIn(f"stopped at {MAX_FRAMES} frames", " ".join(walked.problems))
+
+    def test_every_cut_of_a_dump_ends_without_an_error(self):
+        stack = words(at={0x100: STACK + 0x200, 0x104: 0x401200, 0x200: 0, 0x204: 0x401300})
+        dump = minidump("x86", {"eip": 0x401100, "esp": STACK + 0x80, "ebp": STACK + 0x100}, STACK, stack, [APP])
+        for end in range(0, len(dump), 61):
+            walked = walk_dump(dump[:end], SymbolFiles())
+            if walked is not None:
+                self.assertIsInstance(walked, Stack)
+                self.assertLessEqual(len(walked.frames), MAX_FRAMES)
+
+    def test_a_symbol_file_that_is_no_pe_file_leaves_the_frames_unnamed(self):
+        with tempfile.TemporaryDirectory() as folder:
+            build = os.path.join(folder, "App.EXE", ModuleKey(*APP[:1], APP[3], APP[2]).folder())
+            os.makedirs(build)
+            with open(os.path.join(build, "app.exe"), "wb") as file:
+                file.write(b"MZ" + bytes(200))
+            self.assertIsNotNone(SymbolFolder(folder).find(ModuleKey("APP.exe", APP[3], APP[2])))
+            stack = words(at={0x100: 0, 0x104: 0x401200})
+            dump = minidump("x86", {"eip": 0x401100, "esp": STACK + 0x80, "ebp": STACK + 0x100}, STACK, stack,
+                            [APP])
+            walked = self.walk(dump, SymbolFolder(folder))
+            self.assertEqual([0x1100, 0x1200], [f.offset for f in walked.frames])
+            self.assertEqual(["", ""], [f.function for f in walked.frames])
+
+
+class StackSignatureTest(unittest.TestCase):
+    def test_the_runtime_and_the_system_are_passed_over_and_a_scanned_frame_ends_the_signature(self):
+        stack = Stack(frames=[
+            Frame(1, "ntdll.dll", 0x10, "context", "RtlRaiseException"),
+            Frame(2, "plugin_Drovan.dll", 0x20, "cfi", "memcpy"),
+            Frame(3, "plugin_Drovan.dll", 0x30, "cfi", "Reader::copy(int)"),
+            Frame(4, "plugin_Drovan.dll", 0x40, "cfi", "Reader::run()"),
+            Frame(5, "plugin_Drovan.exe", 0x50, "scan", "main"),
+        ])
+        self.assertEqual(("plugin_Drovan.dll", "Reader::copy(int) | Reader::run()"), signature_place(stack))
+
+    def test_an_unnamed_top_frame_leaves_the_module_and_offset(self):
+        stack = Stack(frames=[Frame(1, "plugin_Drovan.dll", 0x10, "context"),
+                              Frame(2, "plugin_Drovan.dll", 0x20, "cfi", "Reader::run()")])
+        self.assertIsNone(signature_place(stack))
+
+
+if __name__ == "__main__":
+    unittest.main()
