@@ -37,36 +37,62 @@ class DatabaseArchives:
         pass  # nothing outlives the transaction that failed
 
     def attach(self, storage, cursor, digest, incoming):
-        cursor.execute(storage.sql("SELECT 1 FROM archive_chunks WHERE archive_sha256 = ? AND seq = 0"), (digest,))
+        ARCHIVE_CHUNKS.write(storage, cursor, digest, incoming)
+        return True
+
+    def detach(self, storage, cursor, digest):
+        ARCHIVE_CHUNKS.delete(storage, cursor, digest)
+
+    def open(self, digest):
+        return ARCHIVE_CHUNKS.open(self._storage(), digest)
+
+
+class ChunkTable:
+    """A table of files in pieces, keyed by their SHA-256: the archives,
+    and the symbol files, which every service sharing the database must
+    find as well."""
+
+    def __init__(self, table, key_column):
+        self.table = table
+        self.key_column = key_column
+
+    def write(self, storage, cursor, digest, stream):
+        """Copies `stream` from its start, unless that file is there already."""
+        cursor.execute(storage.sql(f"SELECT 1 FROM {self.table} WHERE {self.key_column} = ? AND seq = 0"),
+                       (digest,))
         if cursor.fetchone():
-            return True
-        insert = storage.sql("INSERT INTO archive_chunks (archive_sha256, seq, data) VALUES (?, ?, ?)")
-        incoming.seek(0)
+            return
+        insert = storage.sql(f"INSERT INTO {self.table} ({self.key_column}, seq, data) VALUES (?, ?, ?)")
+        stream.seek(0)
         seq = 0
         while True:
-            data = incoming.read(CHUNK)
+            data = stream.read(CHUNK)
             if data or seq == 0:
                 cursor.execute(insert, (digest, seq, data))
             if len(data) < CHUNK:
-                return True
+                return
             seq += 1
 
-    def detach(self, storage, cursor, digest):
-        cursor.execute(storage.sql("DELETE FROM archive_chunks WHERE archive_sha256 = ?"), (digest,))
+    def delete(self, storage, cursor, digest):
+        cursor.execute(storage.sql(f"DELETE FROM {self.table} WHERE {self.key_column} = ?"), (digest,))
 
-    def open(self, digest):
-        storage = self._storage()
-        rows = storage.fetch("SELECT COUNT(*) AS chunks FROM archive_chunks WHERE archive_sha256 = ?", digest)
+    def open(self, storage, digest):
+        """The file's bytes as a stream, or None when it is not there."""
+        rows = storage.fetch(f"SELECT COUNT(*) AS chunks FROM {self.table} WHERE {self.key_column} = ?", digest)
         if not rows[0]["chunks"]:
             return None
-        return io.BufferedReader(_ChunkReader(storage, digest, rows[0]["chunks"]), CHUNK)
+        return io.BufferedReader(_ChunkReader(storage, self, digest, rows[0]["chunks"]), CHUNK)
+
+
+ARCHIVE_CHUNKS = ChunkTable("archive_chunks", "archive_sha256")
 
 
 class _ChunkReader(io.RawIOBase):
-    """The archive's pieces in order, each read when it is reached."""
+    """The file's pieces in order, each read when it is reached."""
 
-    def __init__(self, storage, digest, chunks):
+    def __init__(self, storage, table, digest, chunks):
         self._storage = storage
+        self._table = table
         self._digest = digest
         self._chunks = chunks
         self._next = 0
@@ -77,8 +103,8 @@ class _ChunkReader(io.RawIOBase):
 
     def readinto(self, buffer):
         while not self._pending and self._next < self._chunks:
-            rows = self._storage.fetch("SELECT data FROM archive_chunks WHERE archive_sha256 = ? AND seq = ?",
-                                        self._digest, self._next)
+            rows = self._storage.fetch(f"SELECT data FROM {self._table.table} "
+                                       f"WHERE {self._table.key_column} = ? AND seq = ?", self._digest, self._next)
             self._next += 1
             self._pending = bytes(rows[0]["data"]) if rows else b""
         n = min(len(buffer), len(self._pending))

@@ -71,7 +71,41 @@ CREATE TABLE IF NOT EXISTS archive_chunks (
 )
 """
 
-STEPS = (BASE, INSTALLS_VERSIONS_AND_NAMES, ARCHIVE_CHUNKS)
+# The faulting thread's stack kept with each report (JSON, empty for none);
+# symbol files by module name (in lower case), time stamp and image size,
+# their bytes in pieces when archives are kept in the database; and, for
+# each report, the modules its walk found no symbols for, so the reports
+# waiting for a symbol file just uploaded are found without reading every
+# stack.
+SYMBOLS_AND_STACKS = """
+ALTER TABLE reports ADD COLUMN stack TEXT NOT NULL DEFAULT '';
+CREATE TABLE IF NOT EXISTS symbol_files (
+    module TEXT NOT NULL,
+    time_stamp BIGINT NOT NULL,
+    image_size BIGINT NOT NULL,
+    name TEXT NOT NULL,
+    sha256 TEXT NOT NULL,
+    size BIGINT NOT NULL,
+    uploaded_at TEXT NOT NULL,
+    PRIMARY KEY (module, time_stamp, image_size)
+);
+CREATE TABLE IF NOT EXISTS symbol_chunks (
+    sha256 TEXT NOT NULL,
+    seq INTEGER NOT NULL,
+    data {blob_type} NOT NULL,
+    PRIMARY KEY (sha256, seq)
+);
+CREATE TABLE IF NOT EXISTS missing_symbols (
+    report_id BIGINT NOT NULL,
+    module TEXT NOT NULL,
+    time_stamp BIGINT NOT NULL,
+    image_size BIGINT NOT NULL,
+    PRIMARY KEY (report_id, module, time_stamp, image_size)
+);
+CREATE INDEX IF NOT EXISTS missing_symbols_by_module ON missing_symbols (module, time_stamp, image_size)
+"""
+
+STEPS = (BASE, INSTALLS_VERSIONS_AND_NAMES, ARCHIVE_CHUNKS, SYMBOLS_AND_STACKS)
 MIGRATION_LOCK = 0x7265706F7274  # any constant of our own, for pg_advisory_xact_lock
 
 

@@ -189,7 +189,7 @@ def create(app, settings, counters, listener=None, first_process=None):
         threads=settings.threads,
         channel_timeout=settings.client_timeout,
         cleanup_interval=1,
-        max_request_body_size=settings.max_body_bytes,
+        max_request_body_size=settings.max_request_bytes,
         connection_limit=connection_limit(settings.max_connections, settings.threads),
         # select() fails for every descriptor past 1023, and with it the
         # whole loop; poll() has no such bound.

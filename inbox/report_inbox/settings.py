@@ -38,6 +38,12 @@
     # besides the inbox token, a token that reads /metrics and nothing else
     # (at least 16 characters), for a scraper
     metrics_token =
+    # the largest symbol file (a module's PE with its debug information)
+    # a token holder may upload
+    max_symbol_mb = 200
+    # a dump larger than this is filed by its fault alone, its stack not
+    # walked: the walk reads the whole dump into memory
+    max_dump_mb = 64
 
     [application plugin_Drovan.exe]
     current_version = dr20100201
@@ -83,12 +89,24 @@ class Settings:
     retention_check_seconds: int = 600
     archives: str = "files"
     metrics_token: str = ""
+    max_symbol_bytes: int = 200 << 20
+    max_dump_bytes: int = 64 << 20
     applications: tuple = ()
 
     @property
     def max_body_bytes(self):
         """A report's whole body: the archive and the form's own lines."""
         return self.max_upload_bytes + (1 << 20)
+
+    @property
+    def max_symbol_body_bytes(self):
+        return self.max_symbol_bytes + (1 << 20)
+
+    @property
+    def max_request_bytes(self):
+        """The largest body the server receives at all: a report's or a
+        symbol file's, each endpoint holding its own bound."""
+        return max(self.max_body_bytes, self.max_symbol_body_bytes)
 
     def application(self, name):
         for app in self.applications:
@@ -195,4 +213,6 @@ def load(path):
         retention_check_seconds=_positive(service, "retention_check_seconds", 600),
         archives=service.get("archives", "files").strip(),
         metrics_token=service.get("metrics_token", "").strip(),
+        max_symbol_bytes=_positive(service, "max_symbol_mb", 200) << 20,
+        max_dump_bytes=_positive(service, "max_dump_mb", 64) << 20,
         applications=tuple(applications)))

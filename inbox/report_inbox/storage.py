@@ -13,6 +13,7 @@ import threading
 import time
 
 from . import migrations
+from .symbol_keys import lookup_name
 
 # received_at is ISO 8601 UTC text ("2026-12-09T10:11:12Z"): it orders and
 # cuts into days the same way in both databases.
@@ -36,8 +37,8 @@ ON CONFLICT (application, version) DO UPDATE SET
 """
 ADD_REPORT = """
 INSERT INTO reports (signature_id, received_at, app_ver, install_id, user_msg, file_name, file_name_bytes,
-                     archive_sha256, archive_size, entries, problems, crash_log)
-VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)
+                     archive_sha256, archive_size, entries, problems, crash_log, stack)
+VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)
 RETURNING id
 """
 # An install counts once per signature: a report is its install's first
@@ -52,7 +53,7 @@ WHERE id = ? AND ? <> ''
 SIGNATURE_COLUMNS = ("id, application, version, exception_code, module, module_offset, report_count, "
                      "install_count, first_seen, last_seen")
 REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, user_msg, file_name, file_name_bytes, "
-                  "archive_sha256, archive_size, entries, problems, crash_log")
+                  "archive_sha256, archive_size, entries, problems, crash_log, stack")
 LISTED_REPORT_COLUMNS = ("id, signature_id, received_at, app_ver, install_id, substr(user_msg, 1, 200) AS user_msg, "
                          "file_name, archive_sha256, archive_size, substr(problems, 1, 500) AS problems")
 PAGE = 100
@@ -63,6 +64,11 @@ WRITE_ATTEMPTS = 3
 RETRY_PAUSES = (0.2, 0.8)
 MAX_ID = (1 << 63) - 1
 MAX_LISTED_VERSIONS = 200
+# A stack's modules without symbols, noted per report; the walker names
+# only the modules on the stack, so more than this is a damaged dump.
+MAX_MISSING_NOTED = 64
+_WITH_SYMBOLS_NOW = ("JOIN symbol_files s ON s.module = m.module AND s.time_stamp = m.time_stamp "
+                     "AND s.image_size = m.image_size")
 OTHER_VERSIONS = "(other versions)"
 
 
@@ -84,6 +90,17 @@ class NewReport:
     entries: str      # one name per line
     problems: str     # one problem per line; empty for a report read whole
     crash_log: str
+    stack: str = ""   # JSON of the faulting thread's stack; empty when none was walked
+
+
+@dataclasses.dataclass(frozen=True)
+class Refiled:
+    old_signature_id: int
+    signature_id: int   # the same as old_signature_id when the report stayed
+
+    @property
+    def moved(self):
+        return self.signature_id != self.old_signature_id
 
 
 @dataclasses.dataclass(frozen=True)
@@ -186,15 +203,21 @@ class Storage:
         finally:
             cursor.close()
 
+    def write(self, work):
+        """Runs work(cursor) in one transaction, for the stores kept beside
+        the reports."""
+        return self._write(work)
+
     def create_schema(self):
         migrations.migrate(self)
 
     # Filing
 
-    def add_report(self, signature, report, incoming):
+    def add_report(self, signature, report, incoming, missing=()):
         """Files the report, its archive attached from `incoming` by the
         archive store; a report of the same archive and install already
-        filed is answered instead."""
+        filed is answered instead. `missing`: the ModuleKeys its walk
+        wanted symbols for and the symbol store did not have."""
         def work(cursor):
             self.lock_archive(cursor, report.archive_sha256)
             found = self._execute(cursor, "SELECT id, signature_id FROM reports WHERE archive_sha256 = ? "
@@ -211,17 +234,18 @@ class Storage:
                           signature_id, report.install_id)
             self._execute(cursor, ADD_VERSION, filed_as.application, filed_as.version, 1 if count == 1 else 0)
             report_id = self._execute(cursor, ADD_REPORT, signature_id, *_values(report)).fetchone()[0]
+            self._note_missing(cursor, report_id, missing)
             return Filed(report_id, signature_id, False)
         return self._write(work)
 
-    def add_report_retrying(self, signature, report, incoming, retried=lambda: None):
+    def add_report_retrying(self, signature, report, incoming, retried=lambda: None, missing=()):
         """add_report, tried again on a fresh connection after a transient
         error. A first attempt whose commit went through but whose answer
         was lost is found by the next as the same report, never filed
         twice. retried() is called before each new attempt."""
         for attempt in range(WRITE_ATTEMPTS):
             try:
-                return self.add_report(signature, report, incoming)
+                return self.add_report(signature, report, incoming, missing)
             except self.transient_errors as error:
                 if attempt + 1 == WRITE_ATTEMPTS:
                     raise
@@ -258,6 +282,7 @@ class Storage:
             self.lock_archive(cursor, digest)
             if self._execute(cursor, "DELETE FROM reports WHERE id = ?", report_id).rowcount != 1:
                 return False  # removed meanwhile by another process
+            self._execute(cursor, "DELETE FROM missing_symbols WHERE report_id = ?", report_id)
             count, application, version = self._execute(
                 cursor, "UPDATE signatures SET report_count = report_count - 1 WHERE id = ? "
                         "RETURNING report_count, application, version", signature_id).fetchone()
@@ -275,6 +300,76 @@ class Storage:
                 self.archives.detach(self, cursor, digest)
             return True
         return self._write(work)
+
+    # Walking again
+
+    def refile_report(self, report_id, fault, stack, missing):
+        """Keeps the report's newly walked stack and, when `fault` (a
+        Signature, of which only the exception code, module and offset
+        count) differs from its signature's, moves the report there: both
+        signatures' report and install counts and its version's signature
+        count follow, and a signature left without reports goes as it
+        would on deletion. The application and version stay those the
+        report was filed under, "(other versions)" included. One
+        transaction, under the lock of the report's archive, which a
+        deletion of the report takes too. None when there is no such
+        report."""
+        def work(cursor):
+            row = self._execute(cursor, "SELECT archive_sha256 FROM reports WHERE id = ?", report_id).fetchone()
+            if row is None:
+                return None
+            self.lock_archive(cursor, row[0])
+            # Read again under the lock: another walk may have moved it.
+            row = self._execute(cursor, "SELECT signature_id, install_id, received_at FROM reports WHERE id = ?",
+                                report_id).fetchone()
+            if row is None:
+                return None
+            old_id, install_id, received_at = row
+            application, version, *old_fault = self._execute(
+                cursor, "SELECT application, version, exception_code, module, module_offset FROM signatures "
+                        "WHERE id = ?", old_id).fetchone()
+            self._execute(cursor, "UPDATE reports SET stack = ? WHERE id = ?", stack, report_id)
+            self._execute(cursor, "DELETE FROM missing_symbols WHERE report_id = ?", report_id)
+            self._note_missing(cursor, report_id, missing)
+            new_fault = [fault.exception_code, fault.module, fault.offset]
+            if new_fault == old_fault:
+                return Refiled(old_id, old_id)
+            new_id, new_count = self._execute(cursor, ADD_SIGNATURE, application, version, *new_fault,
+                                              received_at, received_at).fetchone()
+            self._execute(cursor, COUNT_INSTALL.format(sign="+"), new_id, install_id, new_id, install_id)
+            self._execute(cursor, "UPDATE reports SET signature_id = ? WHERE id = ?", new_id, report_id)
+            old_count = self._execute(cursor, "UPDATE signatures SET report_count = report_count - 1 WHERE id = ? "
+                                              "RETURNING report_count", old_id).fetchone()[0]
+            self._execute(cursor, COUNT_INSTALL.format(sign="-"), old_id, install_id, old_id, install_id)
+            if old_count == 0:
+                self._execute(cursor, "DELETE FROM signatures WHERE id = ?", old_id)
+            self._execute(cursor, "UPDATE versions SET signature_count = signature_count + ? "
+                                  "WHERE application = ? AND version = ?",
+                          (1 if new_count == 1 else 0) - (1 if old_count == 0 else 0), application, version)
+            return Refiled(old_id, new_id)
+        return self._write(work)
+
+    def _note_missing(self, cursor, report_id, keys):
+        for key in {(lookup_name(k.name), k.time_stamp, k.image_size) for k in list(keys)[:MAX_MISSING_NOTED]}:
+            self._execute(cursor, "INSERT INTO missing_symbols (report_id, module, time_stamp, image_size) "
+                                  "VALUES (?, ?, ?, ?)", report_id, *key)
+
+    def forget_missing(self, report_id):
+        """The report is no longer waiting for symbols: its dump cannot be
+        walked again (its archive is gone, or the walk failed)."""
+        self._write(lambda cursor: self._execute(cursor, "DELETE FROM missing_symbols WHERE report_id = ?",
+                                                 report_id))
+
+    def reports_awaiting_symbols(self, limit):
+        """Ids of the oldest reports whose walk lacked a symbol file that
+        has been stored since."""
+        return [row["report_id"] for row in self.fetch(
+            f"SELECT DISTINCT m.report_id FROM missing_symbols m {_WITH_SYMBOLS_NOW} "
+            f"ORDER BY m.report_id LIMIT {int(limit)}")]
+
+    def count_awaiting_symbols(self):
+        return self.fetch(f"SELECT COUNT(DISTINCT m.report_id) AS waiting FROM missing_symbols m "
+                          f"{_WITH_SYMBOLS_NOW}")[0]["waiting"]
 
     def oldest_reports(self, limit, signature_id=None, received_before=None):
         """(id, archive size) of the oldest reports, of one signature or
