@@ -12,8 +12,8 @@ The reporter looks for those words anywhere in a 200 answer, so no other
 answer may contain them. A refusal's plain-text body begins with its
 reason code ("refused: too_large"), see outcomes.
 """
-import dataclasses
 import datetime
+import json
 import logging
 import re
 import urllib.parse
@@ -24,8 +24,9 @@ from werkzeug.exceptions import RequestEntityTooLarge
 from . import file_names, multipart_form, outcomes, retention
 from .app_identity import is_out_of_date, split_app_id
 from .archive_store import ArchiveTooLarge
-from .filing import is_unknown_bucket, signature_for
+from .filing import is_unknown_bucket, signature_for, storable, storable_text
 from .storage import ArchiveMissing, NewReport
+from .symbol_store import LookupsOfOneWalk
 from .triage import UNREADABLE_ARCHIVE, Signature, Triage, triage
 
 log = logging.getLogger("report_inbox")
@@ -55,18 +56,18 @@ def unavailable():
     return response
 
 
-def _text(value):
-    """Text as both databases store it: PostgreSQL refuses NUL."""
-    return value.replace("\x00", "\ufffd")
+_text = storable_text
 
 
-def _read_report(incoming, app_ver, install_id, form, archive, settings):
-    """The signature and the row of a received report, read from its
-    archive; a fault in reading never loses the report."""
+def _read_report(incoming, app_ver, install_id, form, archive, settings, symbols):
+    """The signature, the row of a received report, read from its archive,
+    and the modules its walk found no symbols for; a fault in reading
+    never loses the report."""
     digest = incoming.hexdigest()
     identity = split_app_id(app_ver, settings)
+    lookups = LookupsOfOneWalk(symbols)
     try:
-        filed = triage(incoming.path, app_ver, settings)
+        filed = triage(incoming.path, app_ver, settings, lookups)
     except Exception as error:
         log.exception("triage failed for archive %s", digest)
         filed = Triage(Signature(identity.application, identity.version, "", UNREADABLE_ARCHIVE, ""),
@@ -79,12 +80,18 @@ def _read_report(incoming, app_ver, install_id, form, archive, settings):
         file_name_bytes=archive.filename_bytes[:file_names.MAX_NAME_BYTES],
         archive_sha256=digest, archive_size=incoming.size,
         entries=_text("\n".join(filed.entries)), problems=_text("\n".join(filed.problems)),
-        crash_log=_text(filed.crash_log))
+        crash_log=_text(filed.crash_log), stack=stack_text(filed.stack))
     signature = signature_for(filed.signature, identity, settings)
-    return Signature(*(_text(getattr(signature, field.name)) for field in dataclasses.fields(signature))), new_report
+    return storable(signature), new_report, lookups.not_found(filed.stack)
 
 
-def create_blueprint(settings, storage, store, counters):
+def stack_text(stack):
+    """The stack as a report keeps it: JSON, ASCII only, so no NUL reaches
+    the database; empty when no stack was walked."""
+    return json.dumps(stack.to_json(), separators=(",", ":")) if stack is not None else ""
+
+
+def create_blueprint(settings, storage, store, counters, symbols=None):
     blueprint = flask.Blueprint("submission", __name__)
 
     @blueprint.get(settings.submit_path)
@@ -134,11 +141,12 @@ def create_blueprint(settings, storage, store, counters):
                 return refuse(400, outcomes.MALFORMED_FORM, f'"app_ver" is longer than {MAX_APP_ID} characters')
             incoming = archive.stream
             incoming.finish()
-            signature, new_report = _read_report(incoming, app_ver, install_id, form, archive, settings)
+            signature, new_report, missing = _read_report(incoming, app_ver, install_id, form, archive, settings,
+                                                          symbols)
             kept = store.place(incoming)
             try:
                 filed = storage.add_report_retrying(signature, new_report, incoming,
-                                                    lambda: counters.add("inbox_storage_retries_total"))
+                                                    lambda: counters.add("inbox_storage_retries_total"), missing)
             except Exception:
                 store.forget(kept)
                 raise
