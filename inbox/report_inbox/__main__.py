@@ -3,6 +3,8 @@
     python3 -m report_inbox --config inbox.ini [--listen HOST:PORT]
                             [--data-dir DIR] [--database URL]
                             [--token-file FILE] [--port-file FILE]
+    python3 -m report_inbox upload-symbols --url URL [--token-file FILE]
+                            [--replace] FOLDER      (see symbol_upload)
 
 The inbox token comes from --token-file or the environment variable
 REPORT_INBOX_TOKEN (never from the command line, which other users can
@@ -18,12 +20,13 @@ import secrets
 import signal
 import sys
 
-from . import health, outcomes, processes, server, settings as settings_file
+from . import health, outcomes, processes, server, settings as settings_file, symbol_upload
 from .app import create_app
 from .archive_store import ArchiveStore
 from .database_archives import DatabaseArchives
 from .retention import RetentionThread
 from .storage import open_storage
+from .symbol_store import SymbolStore
 
 
 def _token(path):
@@ -41,6 +44,9 @@ def _token(path):
 
 
 def main(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
+    if argv[:1] == ["upload-symbols"]:
+        return symbol_upload.main(argv[1:])
     parser = argparse.ArgumentParser(prog="report_inbox", description="The crash reports' inbox.")
     parser.add_argument("--config", required=True)
     parser.add_argument("--listen")
@@ -71,6 +77,7 @@ def main(argv=None):
         else:
             store = ArchiveStore(os.path.join(settings.data_dir, "archives"))
         storage = open_storage(settings, store)
+        symbols = SymbolStore(storage, settings.data_dir, in_database=settings.archives == "database")
     except (settings_file.SettingsError, OSError, ValueError) as error:
         print(f"report_inbox: {error}", file=sys.stderr)
         return 2
@@ -86,7 +93,7 @@ def main(argv=None):
         return 2
 
     counters = outcomes.Counters(settings.processes)
-    app = create_app(settings, storage, store, token, counters)
+    app = create_app(settings, storage, store, token, counters, symbols)
     if settings.processes == 1:
         http = server.create(app, settings, counters)
         _announce(settings, http.effective_port, args.port_file)

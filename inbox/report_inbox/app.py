@@ -7,7 +7,7 @@ import flask
 from . import health, inbox_pages, outcomes, submission
 
 
-def create_app(settings, storage, store, token, counters):
+def create_app(settings, storage, store, token, counters, symbols):
     app = flask.Flask(__name__)
     app.config.update(
         # Derived from the token, so that every process behind the proxy
@@ -22,8 +22,8 @@ def create_app(settings, storage, store, token, counters):
         JSON_SORT_KEYS=False,
     )
     app.url_map.converters["row_id"] = inbox_pages.RowId
-    app.register_blueprint(submission.create_blueprint(settings, storage, store, counters))
-    app.register_blueprint(inbox_pages.create_blueprint(storage, store, token))
+    app.register_blueprint(submission.create_blueprint(settings, storage, store, counters, symbols))
+    app.register_blueprint(inbox_pages.create_blueprint(storage, store, token, settings, symbols))
     app.register_blueprint(health.create_blueprint(storage, store))
     # Each request logged and its refusal counted, whichever part answers.
     app.wsgi_app = outcomes.LoggedRequests(app.wsgi_app, counters)

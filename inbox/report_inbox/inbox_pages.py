@@ -14,12 +14,17 @@ import time
 import flask
 from werkzeug.routing import BaseConverter
 
-from . import day_plot, file_names, retention
+from . import day_plot, file_names, retention, stack_trace, symbol_routes
+from .stack_trace import Stack
 from .storage import MAX_ID, PAGE
 
 MAX_PAGE = MAX_ID // PAGE
 PLOT_SECONDS = 60
 ID = "row_id"
+# How the walk found each frame, in the words of someone reading the stack.
+FOUND_BY = {stack_trace.CONTEXT: "exception context", stack_trace.CALL_FRAME_INFO: "call frame information",
+            stack_trace.UNWIND_INFO: "unwind information", stack_trace.FRAME_POINTER: "frame pointer",
+            stack_trace.SCAN: "stack scan"}
 
 
 class RowId(BaseConverter):
@@ -40,8 +45,9 @@ def _who():
     return f"the token holder at {flask.request.remote_addr}"
 
 
-def create_blueprint(storage, store, token):
+def create_blueprint(storage, store, token, settings, symbols):
     blueprint = flask.Blueprint("inbox", __name__, url_prefix="/inbox", template_folder="templates")
+    symbol_routes.add_routes(blueprint, settings, storage, store, symbols)
     expected = token.encode("utf-8")
 
     def holds_token(presented):
@@ -125,8 +131,10 @@ def create_blueprint(storage, store, token):
     def report(report_id):
         found = storage.report(report_id) or flask.abort(404)
         raw = found["file_name_bytes"]
+        stack = symbol_routes.stack_json(found["stack"])
         return flask.render_template("report.html", report=found,
                                      signature=storage.signature(found["signature_id"]),
+                                     stack=Stack.from_json(stack) if stack else None, found_by=FOUND_BY,
                                      sent_name=file_names.display(raw) if raw is not None else None,
                                      sent_bytes=raw.hex(" ") if raw is not None and not raw.isascii() else None)
 
@@ -194,6 +202,7 @@ def create_blueprint(storage, store, token):
         # The name as sent, in hex: its encoding is not known for certain.
         found["file_name_bytes"] = raw.hex() if raw is not None else None
         found["file_name_sent"] = file_names.display(raw) if raw is not None else None
+        found["stack"] = symbol_routes.stack_json(found["stack"])
         return flask.jsonify(report=found)
 
     return blueprint
