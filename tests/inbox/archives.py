@@ -13,19 +13,24 @@ OFFSET = 0x2C86
 CODE = 0xC0000005
 
 
+DLL_TIME_STAMP = 0x6B19A260
+
+
 def minidump(code=CODE, address=BASE + OFFSET, modules=(("C:\\app\\plugin_Drovan.exe", 0x400000, 0x10000),
-                                                        ("C:\\app\\plugin_Drovan.dll", BASE, 0x20000))):
+                                                        ("C:\\app\\plugin_Drovan.dll", BASE, 0x20000,
+                                                         DLL_TIME_STAMP))):
     """Header, a directory of two streams, the exception stream, the module
-    list and the modules' names, laid out as a minidump writer does."""
+    list and the modules' names, laid out as a minidump writer does. A
+    module is (path, base, size) or (path, base, size, PE time stamp)."""
     header_size, directory_size = 32, 2 * 12
     exception_rva = header_size + directory_size
     exception = struct.pack("<IIIIQQII", 1, 0, code, 0, 0, address, 2, 0) + bytes(15 * 8) + bytes(8)
     modules_rva = exception_rva + len(exception)
     names_rva = modules_rva + 4 + 108 * len(modules)
     table, names = b"", b""
-    for name, base, size in modules:
+    for name, base, size, *time_stamp in modules:
         encoded = name.encode("utf-16-le")
-        table += struct.pack("<QIIII", base, size, 0, 0, names_rva + len(names)) + bytes(108 - 24)
+        table += struct.pack("<QIIII", base, size, 0, (time_stamp or [0])[0], names_rva + len(names)) + bytes(108 - 24)
         names += struct.pack("<I", len(encoded)) + encoded + b"\0\0"
     module_list = struct.pack("<I", len(modules)) + table
     header = struct.pack("<IIIIIIQ", 0x504D444D, 0xA793, 2, header_size, 0, 0, 0)

@@ -20,6 +20,7 @@ PYTHON = "/usr/bin/python3"
 TOKEN = "inbox-test-token-0123456789"
 BOUNDARY = "--MULTI-PARTS-FORM-DATA-BOUNDARY"
 PG_BIN = "/usr/lib/postgresql/15/bin"
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def report_form(archive, app_ver="dr20100201plugin_Drovan.exe", user_msg="", filename="C:\\dir\\CRASH.ZIP"):
@@ -81,10 +82,12 @@ class PrivatePostgres:
 
 class InboxService:
     def __init__(self, folder, database="", settings="", current_version="dr20100201", limits=None,
-                 plain_http=True, env=None):
+                 plain_http=True, env=None, module="report_inbox"):
         """`limits`: resource limits of the service process, {RLIMIT_...: value}.
         `plain_http`: browsers reach it over plain HTTP on the loopback, so
-        its cookie is not HTTPS-only; without, it is as behind a TLS proxy."""
+        its cookie is not HTTPS-only; without, it is as behind a TLS proxy.
+        `module`: what `python3 -m` runs, another module of this folder
+        starting the service with a part of it replaced."""
         self.folder = folder
         self.plain_http = plain_http
         self.extra_env = env or {}
@@ -92,6 +95,7 @@ class InboxService:
         self.database = database
         self.extra_settings = settings
         self.current_version = current_version
+        self.module = module
         self.process = None
         self.port = None
 
@@ -108,10 +112,11 @@ class InboxService:
         if os.path.exists(port_file):  # left by an earlier start in the same folder
             os.unlink(port_file)
         self.log_path = os.path.join(self.folder, "service.log")
-        env = dict(os.environ, PYTHONPATH=os.path.join(ROOT, "inbox"), REPORT_INBOX_TOKEN=TOKEN, **self.extra_env)
+        path = [os.path.join(ROOT, "inbox")] + ([HERE] if self.module != "report_inbox" else [])
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(path), REPORT_INBOX_TOKEN=TOKEN, **self.extra_env)
         with open(self.log_path, "w") as log:
             self.process = subprocess.Popen(
-                [PYTHON, "-m", "report_inbox", "--config", config, "--database", self.database,
+                [PYTHON, "-m", self.module, "--config", config, "--database", self.database,
                  "--port-file", port_file], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                 preexec_fn=self._limit if self.limits else None)
         end = time.time() + 30
