@@ -1,4 +1,5 @@
 """How a report is filed from its archive, the archive trusted in nothing."""
+import dataclasses
 import json
 import os
 import struct
@@ -14,6 +15,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "inbox"))
 import archives  # noqa: E402
 from report_inbox.app_identity import is_out_of_date, split_app_id  # noqa: E402
 from report_inbox.settings import Application, Settings, SettingsError, load  # noqa: E402
+from report_inbox import stack_signature, stack_walk  # noqa: E402
+from report_inbox.stack_trace import Frame, Stack  # noqa: E402
 from report_inbox.triage import UNREADABLE_ARCHIVE, UNREADABLE_LOG, triage  # noqa: E402
 
 SETTINGS = Settings(applications=(Application("plugin_Drovan.exe", "dr20100201"),),
@@ -150,6 +153,56 @@ class TriageTest(unittest.TestCase):
         self.assertEqual(filed.entries[:2], ["../../x", "/etc/evil"])
         self.assertEqual(os.listdir(folder), [])
         self.assertFalse(os.path.exists(os.path.join(folder, "..", "..", "x")))
+
+
+class StackInTriageTest(unittest.TestCase):
+    """What triage does with the walker's answer, the walker replaced."""
+
+    def setUp(self):
+        self.walked = []
+        self.named = None
+        self.walker_fails = False
+        for module, name, stand_in in ((stack_walk, "walk_dump", self.walk_dump),
+                                       (stack_signature, "signature_place", lambda stack: self.named)):
+            self.addCleanup(setattr, module, name, getattr(module, name))
+            setattr(module, name, stand_in)
+
+    def walk_dump(self, data, symbols, seconds=2.0):
+        self.walked.append((data, symbols))
+        if self.walker_fails:
+            raise RuntimeError("a walker's bug")
+        return Stack("x86", 1, {"eip": archives.BASE + archives.OFFSET},
+                     [Frame(archives.BASE + archives.OFFSET, "plugin_Drovan.dll", archives.OFFSET)])
+
+    def file(self, data):
+        fd, path = tempfile.mkstemp(suffix=".zip")
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+        self.addCleanup(os.unlink, path)
+        return path
+
+    def test_the_dump_is_walked_with_the_symbols_given_and_named_functions_take_the_offsets_place(self):
+        symbols = stack_walk.SymbolFiles()
+        filed = triage(self.file(archives.good()), APP, SETTINGS, symbols)
+        self.assertEqual(self.walked, [(archives.minidump(), symbols)])
+        self.assertEqual(filed.stack.frames[0].place(), "plugin_Drovan.dll+0x2c86")
+        self.assertEqual((filed.signature.module, filed.signature.offset), ("plugin_Drovan.dll", "0x2c86"))
+        self.named = ("plugin_Drovan.dll", "crash_here | caller")
+        filed = triage(self.file(archives.good()), APP, SETTINGS, symbols)
+        self.assertEqual((filed.signature.module, filed.signature.offset, filed.signature.exception_code),
+                         ("plugin_Drovan.dll", "crash_here | caller", "0xc0000005"))
+        self.assertEqual(filed.problems, [])
+
+    def test_a_dump_past_its_bound_or_a_walker_that_fails_still_files_by_the_offset(self):
+        self.named = ("plugin_Drovan.dll", "never_used")
+        filed = triage(self.file(archives.good()), APP,
+                       dataclasses.replace(SETTINGS, max_dump_bytes=len(archives.minidump()) - 1))
+        self.assertEqual((self.walked, filed.stack, filed.signature.offset), ([], None, "0x2c86"))
+        self.assertIn("its stack is not walked", " ".join(filed.problems))
+        self.walker_fails = True
+        filed = triage(self.file(archives.good()), APP, SETTINGS)
+        self.assertEqual((len(self.walked), filed.stack, filed.signature.offset), (1, None, "0x2c86"))
+        self.assertIn("the stack could not be walked: RuntimeError: a walker's bug", filed.problems)
 
 
 class AppIdentityTest(unittest.TestCase):
