@@ -4,8 +4,9 @@ fetched back through the browser's own download.
 
     cd tests/inbox && /usr/bin/python3 -m unittest -v test_browser
 
-With SCREENSHOT_DIR set, the signature list and a report page are saved
-there as PNG, so a CI run leaves something a person can look at.
+With SCREENSHOT_DIR set, the signature list, a report page and a report's
+stack named by its symbols are saved there as PNG, so a CI run leaves
+something a person can look at.
 """
 import hashlib
 import os
@@ -19,6 +20,7 @@ sys.path.insert(0, HERE)
 
 import archives  # noqa: E402
 from inbox_service import TOKEN, InboxService  # noqa: E402
+from test_symbols import form as symbol_form, symbol_file  # noqa: E402
 
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -48,7 +50,10 @@ def missing_browser():
     return None
 
 
-class InboxInBrowserTest(unittest.TestCase):
+class BrowserTestCase(unittest.TestCase):
+    """A service and a headless Chromium for each test."""
+    service_module = "report_inbox"
+
     def setUp(self):
         reason = missing_browser()
         if reason:
@@ -58,7 +63,7 @@ class InboxInBrowserTest(unittest.TestCase):
         self.downloads = os.path.join(folder.name, "downloads")
         os.makedirs(self.downloads)
 
-        self.inbox = InboxService(os.path.join(folder.name, "service"))
+        self.inbox = InboxService(os.path.join(folder.name, "service"), module=self.service_module)
         self.inbox.__enter__()
         self.addCleanup(self.inbox.__exit__)
 
@@ -134,8 +139,9 @@ class InboxInBrowserTest(unittest.TestCase):
             time.sleep(0.1)
         self.fail(f"{name} was not downloaded within {WAIT} s; the folder holds {os.listdir(self.downloads)}")
 
-    # Tests
 
+
+class InboxInBrowserTest(BrowserTestCase):
     def test_without_the_token_nothing_is_shown(self):
         # A report must exist, or an empty listing would pass for a refused one.
         self.upload(PLAIN_MESSAGE, "first")
@@ -251,6 +257,46 @@ class InboxInBrowserTest(unittest.TestCase):
         self.assertEqual(self.driver.find_elements(By.ID, "signatures"), [])
         self.assertEqual(self.inbox.all_reports(), [])
         self.assertIn("deleted by the token holder", self.inbox.log())
+
+
+class StackInBrowserTest(BrowserTestCase):
+    """The report page's stack, its walker the stand-in of fake_walker."""
+    service_module = "fake_walker"
+
+    def stack_rows(self):
+        return [[cell.text for cell in row.find_elements(By.TAG_NAME, "td")]
+                for row in self.element("#stack").find_elements(By.CSS_SELECTOR, "tbody tr")]
+
+    def test_the_stack_on_the_report_page_is_named_once_symbols_are_uploaded_and_it_is_walked_again(self):
+        self.upload(PLAIN_MESSAGE, "stack")
+        self.open("/inbox/?token=" + TOKEN)
+        self.follow(self.element("#signatures a.signature"), "#reports")
+        self.follow(self.element("#reports a.report"), "#stack")
+        self.assertEqual(self.stack_rows(), [["0", "plugin_Drovan.dll+0x2c86", "—", "—", "exception context"],
+                                             ["1", "plugin_Drovan.exe+0x1234", "—", "—", "stack scan"]])
+        missing = self.element("#symbols-missing").text
+        self.assertIn(f"plugin_Drovan.dll {archives.DLL_TIME_STAMP:08X}20000", missing)
+        self.assertIn("plugin_Drovan.exe 0000000010000", missing)
+        registers = self.element("#registers").text
+        self.assertIn(f"eip 0x{archives.BASE + archives.OFFSET:08x}", registers)
+        self.assertEqual(self.element("#signature").text, "plugin_Drovan.dll+0x2c86")
+
+        body, headers = symbol_form(dict(module="plugin_Drovan.dll", time_stamp=str(archives.DLL_TIME_STAMP),
+                                         image_size="0x20000"), symbol_file("crash_here", 42))
+        status, answer = self.inbox.request("POST", "/inbox/api/symbols", body,
+                                            dict(headers, Authorization="Bearer " + TOKEN))
+        self.assertEqual(status, 201, answer)
+        self.follow(self.element("#walk-again"), "#stack")
+        self.assertEqual(self.stack_rows()[0], ["0", "plugin_Drovan.dll+0x2c86", "crash_here",
+                                                "c:\\src\\plugin.cpp:42", "exception context"])
+        self.assertNotIn("plugin_Drovan.dll", self.element("#symbols-missing").text)
+        self.assertEqual(self.element("#signature").text, "plugin_Drovan.dll: crash_here")
+        self.screenshot("report-stack")
+        self.follow(self.element("#signature"), "#reports")
+        self.assertIn("plugin_Drovan.dll: crash_here", self.element("main h1").text)
+        self.open("/inbox/")
+        self.assertEqual([row.text for row in self.driver.find_elements(By.CSS_SELECTOR, "#signatures a.signature")],
+                         ["plugin_Drovan.dll: crash_here"], "the report's old signature outlived it")
 
 
 if __name__ == "__main__":
