@@ -14,13 +14,17 @@ import logging
 import os
 import shutil
 import tempfile
+import time
 
 from .filing import UNKNOWN_APPLICATION, storable
 from .submission import stack_text
 from .symbol_store import LookupsOfOneWalk
 from .triage import Signature, triage
 
+# One request stays well within a proxy's read timeout: a walk may take
+# its two seconds and the naming of each module's frames ten more.
 MAX_WALKED_AT_ONCE = 20
+MAX_SECONDS_AT_ONCE = 30
 log = logging.getLogger("report_inbox")
 
 
@@ -68,9 +72,13 @@ def walk_report(storage, store, symbols, settings, report_id):
 
 def walk_waiting(storage, store, symbols, settings, limit=MAX_WALKED_AT_ONCE):
     """Walks again, oldest first, at most `limit` of the reports whose walk
-    lacked a symbol file stored since. {walked, moved, failed, remaining}."""
+    lacked a symbol file stored since, and no more once MAX_SECONDS_AT_ONCE
+    have passed. {walked, moved, failed, remaining}."""
     walked = moved = failed = 0
+    deadline = time.monotonic() + MAX_SECONDS_AT_ONCE
     for report_id in storage.reports_awaiting_symbols(min(limit, MAX_WALKED_AT_ONCE)):
+        if time.monotonic() > deadline:
+            break
         try:
             result = walk_report(storage, store, symbols, settings, report_id)
         except ArchiveGone:
