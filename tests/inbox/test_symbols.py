@@ -8,10 +8,12 @@ import hashlib
 import json
 import os
 import shutil
+import struct
 import subprocess
 import unittest
 
 import archives
+import dumps
 from inbox_service import PYTHON, ROOT, TOKEN, InboxService, PrivatePostgres, temporary_folder
 
 APP = "dr20100201plugin_Drovan.exe"
@@ -329,6 +331,50 @@ class PostgresSymbolsTest(SqliteSymbolsTest):
         postgres = PrivatePostgres(os.path.join(folder, "postgres")).__enter__()
         cls.extras.append(postgres)
         return postgres.address()
+
+
+class RealWalkerTest(unittest.TestCase):
+    """The service with its own walker, on a dump with a thread, its
+    registers and its stack: the stack it walks is kept and shown, and a
+    symbol file it cannot use leaves the report walked, not waiting."""
+
+    def setUp(self):
+        folder = temporary_folder("inbox_real_walk_")
+        self.addCleanup(shutil.rmtree, folder, True)
+        self.inbox = InboxService(os.path.join(folder, "inbox")).__enter__()
+        self.addCleanup(self.inbox.__exit__)
+
+    def test_the_walkers_stack_is_kept_and_a_symbol_file_it_cannot_read_ends_the_wait(self):
+        stack_start, fault = 0x10000, archives.BASE + archives.OFFSET
+        memory = bytearray(0x1000)
+        struct.pack_into("<II", memory, 0x100, 0, archives.BASE + 0x3000)  # saved frame pointer, return address
+        dump = dumps.minidump("x86", {"eip": fault, "esp": stack_start + 0x80, "ebp": stack_start + 0x100},
+                              stack_start, bytes(memory),
+                              [("C:\\app\\plugin_Drovan.exe", 0x400000, 0x10000, 0),
+                               ("C:\\app\\plugin_Drovan.dll", archives.BASE, IMAGE_SIZE, TIME_STAMP)])
+        self.assertEqual(self.inbox.upload(archives.archive([("CRASH.DMP", dump),
+                                                             ("CRASHLOG.TXT", archives.crash_log())]))[0], 200)
+        [(signature, listed)] = self.inbox.all_reports()
+        self.assertEqual(signature["module_offset"], "0x2c86")
+        stack = self.inbox.api(f"/inbox/api/reports/{listed['id']}")["report"]["stack"]
+        self.assertEqual([(f["place"], f["trust"]) for f in stack["frames"]],
+                         [("plugin_Drovan.dll+0x2c86", "context"), ("plugin_Drovan.dll+0x3000", "frame_pointer")])
+        self.assertEqual([(k["name"], k["folder"]) for k in stack["symbols_missing"]],
+                         [("plugin_Drovan.dll", "6B19A26020000")])
+        status, page = self.inbox.request("GET", f"/inbox/reports/{listed['id']}",
+                                          headers={"Authorization": "Bearer " + TOKEN})
+        self.assertIn(b"plugin_Drovan.dll+0x3000", page)
+
+        body, headers = form({"module": "plugin_Drovan.dll", "time_stamp": str(TIME_STAMP),
+                              "image_size": str(IMAGE_SIZE)}, b"MZ" + bytes(200))
+        headers["Authorization"] = "Bearer " + TOKEN
+        self.assertEqual(self.inbox.request("POST", "/inbox/api/symbols", body, headers)[0], 201)
+        walk = {"Authorization": "Bearer " + TOKEN}
+        status, done = self.inbox.request("POST", "/inbox/api/symbols/walk", b"", walk)
+        self.assertEqual((status, json.loads(done)), (200, {"walked": 1, "moved": 0, "failed": 0, "remaining": 0}))
+        status, done = self.inbox.request("POST", "/inbox/api/symbols/walk", b"", walk)
+        self.assertEqual(json.loads(done)["walked"], 0, "a report whose symbols cannot help waits for ever")
+        self.assertEqual(self.inbox.all_reports()[0][0]["id"], signature["id"])
 
 
 if __name__ == "__main__":
