@@ -12,13 +12,20 @@ read); without either, a fresh one is made and printed. With a listen port
 of 0 the system picks one, and --port-file receives it once the service
 accepts connections.
 """
-import argparse
-import dataclasses
-import logging
-import os
-import secrets
-import signal
 import sys
+
+if __name__ == "__main__" and sys.argv[1:2] == ["upload-symbols"]:
+    # Before the service's imports: a release machine runs the upload with
+    # the standard library alone, without Flask, waitress or a database driver.
+    from .symbol_upload import main as upload_symbols
+    sys.exit(upload_symbols(sys.argv[2:]))
+
+import argparse  # noqa: E402
+import dataclasses  # noqa: E402
+import logging  # noqa: E402
+import os  # noqa: E402
+import secrets  # noqa: E402
+import signal  # noqa: E402
 
 from . import health, outcomes, processes, server, settings as settings_file, symbol_upload
 from .app import create_app

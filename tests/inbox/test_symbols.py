@@ -210,7 +210,9 @@ class SqliteSymbolsTest(unittest.TestCase):
             token_path = os.path.join(self.folder, "release-token")
             with open(token_path, "w") as f:
                 f.write(token + "\n")
-            done = subprocess.run([PYTHON, "-m", "report_inbox", "upload-symbols", "--url", self.inbox.url("/")]
+            # -S: without the distribution's packages, as on a release
+            # machine that has Python and nothing of the service.
+            done = subprocess.run([PYTHON, "-S", "-m", "report_inbox", "upload-symbols", "--url", self.inbox.url("/")]
                                   + (["--token-file", token_path] if token_file else []) + list(arguments) + [store],
                                   env=dict(os.environ, PYTHONPATH=os.path.join(ROOT, "inbox"),
                                            REPORT_INBOX_TOKEN="" if token_file else token),
