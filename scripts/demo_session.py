@@ -140,7 +140,25 @@ class Demo:
         self.inbox = f"http://127.0.0.1:{port}"
         self.env["DROVAN_REPORT_ENDPOINT"] = f"{self.inbox}/faultpost/submit"
         self.env["DROVAN_REPORT_SITE"] = self.inbox
-        return self.step(True, f"report inbox listening on {self.inbox} (SQLite in build/demo/inbox/data)")
+        self.step(True, f"report inbox listening on {self.inbox} (SQLite in build/demo/inbox/data)")
+        return self.upload_symbols()
+
+    def upload_symbols(self):
+        """The build's modules with their DWARF, laid out as a release's
+        symbols folder and uploaded as a release script would."""
+        folder = os.path.join(self.work, "symbols")
+        subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "symbols_folder.py"), folder]
+                       + [os.path.join(self.bin, name) for name in ("plugin_Drovan.exe", "plugin_Drovan.dll",
+                                                                    "Faultpost.exe")],
+                       check=True, stdout=subprocess.DEVNULL, timeout=60)
+        upload = subprocess.run(["/usr/bin/python3", "-m", "report_inbox", "upload-symbols", "--url", self.inbox,
+                                 folder], env=dict(self.env, PYTHONPATH=os.path.join(ROOT, "inbox"),
+                                                   REPORT_INBOX_TOKEN=self.token),
+                                capture_output=True, text=True, timeout=120, stdin=subprocess.DEVNULL)
+        for line in upload.stdout.splitlines():
+            self.say(line)
+        return self.step(upload.returncode == 0, "the build's symbols were uploaded to the inbox"
+                         + ("" if upload.returncode == 0 else ": " + upload.stderr.strip()[-300:]))
 
     def client_session(self):
         script = os.path.join(self.work, "client.script")
@@ -229,7 +247,10 @@ class Demo:
             same = stored == open(os.path.join(self.work, "CRASH.ZIP"), "rb").read()
             self.step(bad is None and same and signature["module"] == "plugin_Drovan.dll",
                       "the inbox filed it under the plug-in's fault; its archive downloads byte for byte")
+            self.show_stack(self.get(f"/inbox/api/reports/{report['id']}").get("report") or {})
             self.inbox_screenshot()
+            self.inbox_screenshot(f"/inbox/reports/{report['id']}", "inbox_report.png", "the report and its stack",
+                                 "1100,1800")
         self.wine(os.path.join(self.bin, "window_shot.exe"), APP_ARGUMENT,
                   windows_path(os.path.join(self.work, "report_result.bmp")), "5000")
 
@@ -253,16 +274,30 @@ class Demo:
             return None
         return record
 
-    def inbox_screenshot(self):
+    def show_stack(self, report):
+        stack = report.get("stack") or {}
+        frames = stack.get("frames") or []
+        for index, frame in enumerate(frames[:6]):
+            where = f"{os.path.basename(frame.get('file', ''))}:{frame.get('line')}" if frame.get("file") else ""
+            self.say(f"frame {index}: {frame.get('place')} {frame.get('function') or '?'} {where}"
+                     f" [{frame.get('trust')}]")
+        top = frames[0] if frames else {}
+        self.step(top.get("module") == "plugin_Drovan.dll" and bool(top.get("function"))
+                  and top.get("file", "").endswith("sample_plugin.cpp")
+                  and any(f.get("module") == "plugin_Drovan.exe" and f.get("function") for f in frames),
+                  "the inbox walked the faulting thread's stack and named it, from the host down to the"
+                  " plug-in's function")
+
+    def inbox_screenshot(self, page="/inbox/", name="inbox.png", what="the inbox", size="1100,800"):
         if not os.path.exists("/usr/bin/chromium"):
             return
-        shot = os.path.join(self.work, "inbox.png")
+        shot = os.path.join(self.work, name)
         subprocess.run(["/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
                         "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                        f"--user-data-dir={os.path.join(self.work, 'chromium')}", "--window-size=1100,800",
-                        f"--screenshot={shot}", f"{self.inbox}/inbox/?token={self.token}"],
+                        f"--user-data-dir={os.path.join(self.work, 'chromium')}", f"--window-size={size}",
+                        f"--screenshot={shot}", f"{self.inbox}{page}?token={self.token}"],
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-        self.say(f"the inbox: {self.inbox}/inbox/ (token {self.token}), screenshot build/demo/inbox.png")
+        self.say(f"{what}: {self.inbox}{page} (token {self.token}), screenshot build/demo/{name}")
 
     def restart(self):
         calls = os.path.join(self.work, "plugin_Drovan.calls")
