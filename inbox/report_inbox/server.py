@@ -12,6 +12,7 @@ write fails (a full disk), the client is answered "503" instead of losing
 its connection, and the rest of its body is read and dropped so the answer
 is not lost to a reset.
 """
+import copy
 import logging
 import socket
 import time
@@ -27,6 +28,7 @@ from . import outcomes, processes
 from .descriptors import connection_limit
 
 MIN_BODY_RATE = 16 << 10
+SYMBOLS_PATH = "/inbox/api/symbols"
 TIMED_OUT = (b"HTTP/1.0 408 Request Timeout\r\nConnection: close\r\nContent-Type: text/plain\r\n"
              b"Content-Length: 41\r\n\r\nthe request was not received in time.\r\n\r\n")
 _UNAVAILABLE_TEXT = b"the report could not be stored now; please send it again later\n"
@@ -40,6 +42,17 @@ class _TimedParser(HTTPRequestParser):
         super().__init__(adj)
         self.started = time.monotonic()
         self.bytes_received = 0
+
+    def parse_header(self, header_plus):
+        super().parse_header(header_plus)
+        # Waitress refuses a body past its limit from the head alone, by the
+        # limit of the request's path: only a token holder's symbol upload
+        # may be as large as a symbol file, so anyone else's request is
+        # refused before a byte of a body that large is spooled to disk.
+        limit = self.adj.body_limit(self.path or "")
+        if limit < self.adj.max_request_body_size:
+            self.adj = copy.copy(self.adj)
+            self.adj.max_request_body_size = limit
 
     def received(self, data):
         consumed = super().received(data)
@@ -198,6 +211,8 @@ def create(app, settings, counters, listener=None, first_process=None):
         recv_bytes=256 << 10,
         clear_untrusted_proxy_headers=True,
     )
+    adjustments.body_limit = lambda path: (settings.max_symbol_body_bytes if path == SYMBOLS_PATH
+                                           else settings.max_body_bytes)
     dispatcher = ThreadedTaskDispatcher()
     dispatcher.set_thread_count(adjustments.threads)
     if listener is None:
