@@ -228,8 +228,12 @@ class Demo:
                                  "crash_log", "problems")
             if signature is None or report is None:
                 return
+            # The place is an offset, or the top frames' functions once the
+            # module's symbols named them.
+            place = signature["module_offset"]
+            where = f"+{place}" if place.startswith("0x") else f": {place}"
             self.say(f"filed under {signature['application']} {signature['version']}: "
-                     f"{signature['exception_code']} in {signature['module']}+{signature['module_offset']}")
+                     f"{signature['exception_code']} in {signature['module']}{where}")
             for key in ("app_ver", "install_id", "file_name", "archive_size", "archive_sha256"):
                 self.say(f"{key}: {report[key]}")
             log_lines = report["crash_log"].splitlines()
