@@ -9,7 +9,6 @@ version stay those it was filed under, and the unknown applications' reports
 never move.
 """
 import contextlib
-import dataclasses
 import logging
 import os
 import shutil
@@ -32,19 +31,9 @@ class ArchiveGone(Exception):
     """The report's archive cannot be read any more."""
 
 
-@dataclasses.dataclass(frozen=True)
-class Walked:
-    report_id: int
-    old_signature_id: int
-    signature_id: int
-
-    @property
-    def moved(self):
-        return self.signature_id != self.old_signature_id
-
-
 def walk_report(storage, store, symbols, settings, report_id):
-    """Walks the report again; None when there is no such report. Raises
+    """Walks the report again: a storage.Refiled, which says whether it
+    moved, or None when there is no such report. Raises
     ArchiveGone when its archive cannot be read, and then no longer counts
     it as waiting for symbols."""
     report = storage.report(report_id)
@@ -62,12 +51,10 @@ def walk_report(storage, store, symbols, settings, report_id):
     else:
         fault = storable(filed.signature)
     refiled = storage.refile_report(report_id, fault, stack_text(filed.stack), lookups.not_found(filed.stack))
-    if refiled is None:
-        return None
-    if refiled.moved:
+    if refiled is not None and refiled.moved:
         log.info("report %d walked again: moved from signature %d to %d", report_id, refiled.old_signature_id,
                  refiled.signature_id)
-    return Walked(report_id, refiled.old_signature_id, refiled.signature_id)
+    return refiled
 
 
 def walk_waiting(storage, store, symbols, settings, limit=MAX_WALKED_AT_ONCE):
