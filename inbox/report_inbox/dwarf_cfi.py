@@ -15,6 +15,8 @@ import struct
 X86_REGISTERS = ("eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi", "eip")
 AMD64_REGISTERS = ("rax", "rdx", "rcx", "rbx", "rsi", "rdi", "rbp", "rsp",
                    "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "rip")
+# Pointer encodings of a fixed size (DW_EH_PE_udata2 ... sdata8).
+FIXED_POINTERS = {0x02: "H", 0x03: "I", 0x04: "Q", 0x0A: "h", 0x0B: "i", 0x0C: "q"}
 MAX_ENTRIES = 1 << 20
 MAX_INSTRUCTIONS = 10000
 
@@ -69,20 +71,10 @@ class _Cursor:
             value = self.unpack("I" if word == 4 else "Q")
         elif form == 0x01:
             value = self.uleb()
-        elif form == 0x02:
-            value = self.unpack("H")
-        elif form == 0x03:
-            value = self.unpack("I")
-        elif form == 0x04:
-            value = self.unpack("Q")
         elif form == 0x09:
             value = self.sleb()
-        elif form == 0x0A:
-            value = self.unpack("h")
-        elif form == 0x0B:
-            value = self.unpack("i")
-        elif form == 0x0C:
-            value = self.unpack("q")
+        elif form in FIXED_POINTERS:
+            value = self.unpack(FIXED_POINTERS[form])
         else:
             raise BadFrameInfo(f"pointer encoding 0x{encoding:x}")
         if encoding & 0x70 == 0x10:

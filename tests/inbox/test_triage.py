@@ -174,12 +174,7 @@ class StackInTriageTest(unittest.TestCase):
         return Stack("x86", 1, {"eip": archives.BASE + archives.OFFSET},
                      [Frame(archives.BASE + archives.OFFSET, "plugin_Drovan.dll", archives.OFFSET)])
 
-    def file(self, data):
-        fd, path = tempfile.mkstemp(suffix=".zip")
-        with os.fdopen(fd, "wb") as f:
-            f.write(data)
-        self.addCleanup(os.unlink, path)
-        return path
+    file = TriageTest.file
 
     def test_the_dump_is_walked_with_the_symbols_given_and_named_functions_take_the_offsets_place(self):
         symbols = stack_walk.SymbolFiles()
