@@ -189,8 +189,9 @@ class CallFrameTable:
         return None
 
     def unwind(self, registers, pc_name, sp_name, memory, lookup_pc):
-        """The caller's registers, or None when no FDE covers `lookup_pc` or
-        its rules need what the dump does not hold."""
+        """The caller's registers, or None when no FDE covers `lookup_pc` (an
+        address as the file was linked) or its rules need what the dump does
+        not hold."""
         entry = self.find(lookup_pc)
         if entry is None:
             return None

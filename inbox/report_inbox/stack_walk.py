@@ -179,7 +179,10 @@ class _Walk:
                 if self._sound(caller, sp):
                     return caller, UNWIND_INFO
             if module.frame_table:
-                caller = module.frame_table.unwind(regs, m.pc, m.sp, self.memory, lookup)
+                # The tables give addresses as the file was linked; the
+                # module may have been loaded elsewhere.
+                linked = lookup - module.module.base + module.image.image_base
+                caller = module.frame_table.unwind(regs, m.pc, m.sp, self.memory, linked)
                 if self._sound(caller, sp):
                     return caller, CALL_FRAME_INFO
         caller = self._through_frame_pointer(regs)

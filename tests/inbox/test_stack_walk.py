@@ -3,7 +3,10 @@
 end in bounded time with what could be found. Real dumps of both Windows
 builds are walked by tests/crash/check_stack_walk.py."""
 import os
+import re
+import shutil
 import struct
+import subprocess
 import sys
 import tempfile
 import time
@@ -11,11 +14,13 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "inbox"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts"))
 
 from dumps import minidump  # noqa: E402
 from report_inbox.stack_signature import signature_place  # noqa: E402
 from report_inbox.stack_trace import Frame, ModuleKey, Stack  # noqa: E402
 from report_inbox.stack_walk import MAX_FRAMES, SymbolFiles, SymbolFolder, walk_dump  # noqa: E402
+import symbols_folder  # noqa: E402
 
 APP = ("app.exe", 0x400000, 0x10000, 0x6B19A260)
 STACK = 0x10000
@@ -104,6 +109,92 @@ class StackWalkTest(unittest.TestCase):
             walked = self.walk(dump, SymbolFolder(folder))
             self.assertEqual([0x1100, 0x1200], [f.offset for f in walked.frames])
             self.assertEqual(["", ""], [f.function for f in walked.frames])
+
+
+class RealX86CodeTest(unittest.TestCase):
+    """The fault chain compiled by the 32-bit release's compiler, with its
+    flags, and a stack laid out as that code lays it out, in a module
+    loaded away from its linked base: the walk must follow the build's own
+    call-frame information, and, without symbols, its frame pointers. (A
+    real 32-bit dump is walked where 32-bit programs run.)"""
+
+    LOADED = 0x10000000
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="x86_chain_")
+        with open(os.path.join(cls.work, "main.cpp"), "w") as file:
+            file.write('#include "fault_chain.h"\nint main(int argc, char**) { return fault_chain_first(argc) + 1; }\n')
+        cls.exe = os.path.join(cls.work, "chain.exe")
+        crash = os.path.join(HERE, "..", "crash")
+        subprocess.run(["i686-w64-mingw32-g++-posix", "-std=c++17", "-O3", "-g1", "-fno-omit-frame-pointer",
+                        "-I" + crash, os.path.join(cls.work, "main.cpp"), os.path.join(crash, "fault_chain.cpp"),
+                        "-static", "-o", cls.exe], check=True, timeout=120)
+        listing = subprocess.run(["i686-w64-mingw32-objdump", "-d", "--no-show-raw-insn", cls.exe], check=True,
+                                 capture_output=True, text=True, timeout=60).stdout
+        cls.code = {}   # function -> [(address, instruction)]
+        function = None
+        for line in listing.splitlines():
+            head = re.match(r"^([0-9a-f]+) <(.+)>:$", line)
+            if head:
+                function = cls.code.setdefault(head.group(2), [])
+                continue
+            step = re.match(r"^\s+([0-9a-f]+):\s+(.*)$", line)
+            if step and function is not None:
+                function.append((int(step.group(1), 16), step.group(2)))
+        cls.symbols = os.path.join(cls.work, "symbols")
+        symbols_folder.main(cls.symbols, [cls.exe])
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def after_call(self, caller, callee):
+        """The return address of caller's call of callee."""
+        steps = self.code[caller]
+        for (_, text), (following, _) in zip(steps, steps[1:]):
+            if text.startswith("call") and callee in text:
+                return following
+        self.fail(f"{caller} does not call {callee}")
+
+    def dump(self):
+        with open(self.exe, "rb") as file:
+            image = file.read(4096)
+        pe, = struct.unpack_from("<I", image, 0x3C)
+        time_stamp, = struct.unpack_from("<I", image, pe + 8)
+        linked_base, image_size = struct.unpack_from("<I", image, pe + 24 + 28)[0], struct.unpack_from(
+            "<I", image, pe + 24 + 56)[0]
+        moved = self.LOADED - linked_base
+        third = self.code["__Z17fault_chain_thirdi"]
+        fault = next(address for address, text in third if re.match(r"mov\s+%e\w\w,\(%e\w\w\)", text))
+        # Each function keeps its frame pointer: CFA = ebp + 8, the caller's
+        # ebp at ebp, the return address at ebp + 4.
+        frames = {0x40: (0x100, self.after_call("__Z18fault_chain_secondi", "fault_chain_third")),
+                  0x100: (0x200, self.after_call("__Z17fault_chain_firsti", "fault_chain_second")),
+                  0x200: (0x300, self.after_call("_main", "fault_chain_first")),
+                  0x300: (None, None)}
+        layout = {}
+        for ebp, (caller_ebp, returns_to) in frames.items():
+            layout[ebp] = STACK + caller_ebp if caller_ebp else 0
+            layout[ebp + 4] = returns_to + moved if returns_to else 0
+        registers = {"eip": fault + moved, "esp": STACK + 0x38, "ebp": STACK + 0x40}
+        return minidump("x86", registers, STACK, words(at=layout),
+                        [("chain.exe", self.LOADED, image_size, time_stamp)])
+
+    def test_the_chain_is_named_in_order_through_the_builds_call_frame_information(self):
+        walked = walk_dump(self.dump(), SymbolFolder(self.symbols))
+        self.assertEqual([("fault_chain_third(int)", "context"), ("fault_chain_second(int)", "cfi"),
+                          ("fault_chain_first(int)", "cfi"), ("main", "cfi")],
+                         [(f.function, f.trust) for f in walked.frames])
+        self.assertTrue(all(f.file.endswith(".cpp") and f.line > 0 for f in walked.frames))
+        self.assertEqual(("chain.exe", "fault_chain_third(int) | fault_chain_second(int) | fault_chain_first(int)"),
+                         signature_place(walked))
+
+    def test_without_symbols_the_frame_pointers_give_the_same_frames(self):
+        named = walk_dump(self.dump(), SymbolFolder(self.symbols))
+        bare = walk_dump(self.dump(), SymbolFiles())
+        self.assertEqual([f.offset for f in named.frames], [f.offset for f in bare.frames])
+        self.assertEqual(["context"] + ["frame_pointer"] * 3, [f.trust for f in bare.frames])
 
 
 class StackSignatureTest(unittest.TestCase):
