@@ -190,6 +190,32 @@ class RealX86CodeTest(unittest.TestCase):
         self.assertEqual(("chain.exe", "fault_chain_third(int) | fault_chain_second(int) | fault_chain_first(int)"),
                          signature_place(walked))
 
+    def test_damage_anywhere_in_the_dump_or_the_symbol_file_ends_the_walk_without_an_error(self):
+        import random
+        chance = random.Random(29)
+        dump = self.dump()
+        symbol_file = SymbolFolder(self.symbols).find(walk_dump(dump, SymbolFiles()).symbols_missing[0])
+        with open(symbol_file, "rb") as file:
+            pristine = file.read()
+        damaged_symbols = os.path.join(self.work, "damaged")
+        shutil.copytree(self.symbols, damaged_symbols)
+        damaged_file = symbol_file.replace(self.symbols, damaged_symbols)
+        for _ in range(300):
+            broken = bytearray(dump)
+            for _ in range(chance.randint(1, 8)):
+                # The header and directory, or the streams after them.
+                at = chance.randrange(92) if chance.random() < 0.3 else chance.randrange(4096, len(broken))
+                broken[at] = chance.randrange(256)
+            image = bytearray(pristine)
+            for _ in range(chance.randint(0, 64)):
+                image[chance.randrange(len(image))] = chance.randrange(256)
+            with open(damaged_file, "wb") as file:
+                file.write(image)
+            started = time.monotonic()
+            walked = walk_dump(bytes(broken), SymbolFolder(damaged_symbols), name=False)
+            self.assertLess(time.monotonic() - started, 3)
+            self.assertTrue(walked is None or len(walked.frames) <= MAX_FRAMES)
+
     def test_without_symbols_the_frame_pointers_give_the_same_frames(self):
         named = walk_dump(self.dump(), SymbolFolder(self.symbols))
         bare = walk_dump(self.dump(), SymbolFiles())
