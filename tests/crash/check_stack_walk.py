@@ -70,14 +70,17 @@ def walk(dump, symbols, label):
     return stack
 
 
-def crash_program(bin_dir, name, work):
-    folder = os.path.join(work, name)
+def crash_program(bin_dir, build, work):
+    """Runs the build's program as crash_test_program.exe, the name every
+    build of it ships under, and gives its dump and the file that ran."""
+    folder = os.path.join(work, build)
     os.makedirs(folder)
-    shutil.copy(os.path.join(bin_dir, name), folder)
+    program = os.path.join(folder, "crash_test_program.exe")
+    shutil.copy(os.path.join(bin_dir, build), program)
     shutil.copy(os.path.join(bin_dir, "faultpost_stand_in.exe"), os.path.join(folder, "Faultpost.exe"))
-    run = run_windows_program([os.path.join(folder, name), "chain"], os.environ, 120)
-    check(run.returncode == 100, f"{name} chain: exit {run.returncode} (100 expected) {run.stderr[-300:]}")
-    return os.path.join(folder, "CRASH.DMP")
+    run = run_windows_program([program, "chain"], os.environ, 120)
+    check(run.returncode == 100, f"{build} chain: exit {run.returncode} (100 expected) {run.stderr[-300:]}")
+    return os.path.join(folder, "CRASH.DMP"), program
 
 
 def chain_functions(stack):
@@ -88,8 +91,8 @@ def check_chain(bin_dir, work):
     symbols = os.path.join(work, "symbols")
     dumps = {}
     for name in ("crash_test_program.exe", "crash_test_program_shifted.exe"):
-        dumps[name] = crash_program(bin_dir, name, work)
-        symbols_folder.main(symbols, [os.path.join(bin_dir, name)])
+        dumps[name], program = crash_program(bin_dir, name, work)
+        symbols_folder.main(symbols, [program])
     stacks = {}
     for name, dump in dumps.items():
         if not check(os.path.exists(dump), f"{name} left CRASH.DMP"):
@@ -104,7 +107,7 @@ def check_chain(bin_dir, work):
     plain, shifted = stacks["crash_test_program.exe"], stacks["crash_test_program_shifted.exe"]
     check(plain.frames[0].offset != shifted.frames[0].offset,
           f"the shifted build faults at another offset (0x{plain.frames[0].offset:x}, 0x{shifted.frames[0].offset:x})")
-    check(signature_place(plain) is not None and signature_place(plain)[1] == signature_place(shifted)[1],
+    check(signature_place(plain) is not None and signature_place(plain) == signature_place(shifted),
           f"both builds get one signature: {signature_place(plain)}")
 
     bare = walk(dumps["crash_test_program.exe"], SymbolFiles(), "without symbols")

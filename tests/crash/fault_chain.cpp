@@ -7,7 +7,11 @@ volatile int g_sink = 0;
 
 #ifdef DROVAN_SHIFTED_CHAIN
 // Code ahead of the chain, so the same chain lies at other offsets in this
-// build: its crash must still get the same signature once named.
+// build: its crash must still get the same signature once named. The table
+// makes the image larger, so the two builds never share a symbol store's
+// key (time stamp and image size) even when linked in the same second.
+__attribute__((used)) const unsigned char g_larger_image[64 * 1024] = {1};
+
 __attribute__((noinline, used)) int shift_the_chain(int value) {
   for (int i = 0; i < value; ++i) g_sink = g_sink * 31 + i;
   for (int i = 0; i < value; ++i) g_sink = g_sink ^ (i << 3);
