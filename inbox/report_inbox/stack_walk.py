@@ -13,6 +13,7 @@ bytes it reads and in time, each caller must lie higher on the stack than
 its callee (which ends every cycle), and a damaged dump ends the walk with
 what was found and a problem that says why.
 """
+import bisect
 import os
 import struct
 import time
@@ -82,22 +83,60 @@ class _Machine:
         return registers
 
 
-class _Module:
-    """A module of the dump, with what its symbol file could tell."""
+class _SymbolBudget:
+    """What one walk may spend on symbol files: a dump may name thousands of
+    modules, each with a stored build's key, and point its stack at all of
+    them."""
+    LOOKUPS = 32
+    FILES = 8
+    BYTES = 512 << 20
 
-    def __init__(self, module, symbols):
+    def __init__(self):
+        self.lookups = self.files = self.bytes = 0
+        self.exceeded = False
+
+    def allows_lookup(self):
+        self.lookups += 1
+        self.exceeded |= self.lookups > self.LOOKUPS
+        return self.lookups <= self.LOOKUPS
+
+    def allows_file(self, size):
+        if self.files + 1 > self.FILES or self.bytes + size > self.BYTES:
+            self.exceeded = True
+            return False
+        self.files += 1
+        self.bytes += size
+        return True
+
+
+class _Module:
+    """A module of the dump, with what its symbol file could tell, looked up
+    and read the first time the walk needs it."""
+
+    def __init__(self, module, symbols, budget):
         self.module = module
         self.key = ModuleKey(module.name, module.time_stamp, module.size)
         self.path = None
         self.image = None
         self.function_table = None
         self.frame_table = None
-        path = symbols.find(self.key) if module.name else None
+        self._symbols = symbols
+        self._budget = budget
+        self._loaded = False
+
+    def load(self):
+        if self._loaded:
+            return self
+        self._loaded = True
+        if not self.module.name or not self._budget.allows_lookup():
+            return self
+        path = self._symbols.find(self.key)
         if path is None:
-            return
+            return self
         try:
-            if os.path.getsize(path) > MAX_SYMBOL_FILE_BYTES:
-                return
+            size = os.path.getsize(path)
+            if size > MAX_SYMBOL_FILE_BYTES or not self._budget.allows_file(size):
+                return self
             with open(path, "rb") as file:
                 image = pe_image.PeImage(file.read())
             self.path, self.image = path, image
@@ -105,6 +144,7 @@ class _Module:
             self.frame_table = dwarf_cfi.CallFrameTable(image)
         except (OSError, pe_image.BadImage, struct.error):
             self.path = self.image = None
+        return self
 
     def holds(self, address):
         return self.module.base <= address < self.module.base + self.module.size
@@ -114,7 +154,7 @@ class _Module:
         the module's file; without it every address past the headers' page
         counts."""
         rva = address - self.module.base
-        if self.image is None:
+        if self.load().image is None:
             return rva >= 0x1000
         before = self.image.read(rva - 7, 7) if rva >= 7 else None
         if before is None:
@@ -132,13 +172,16 @@ class _Walk:
         # The thread's stack is in the memory list too, in the dumps Windows
         # writes; it is added in case a writer left it out there.
         self.memory = dump.memory(extra=[saved] if saved else ())
-        self.modules = [_Module(m, symbols) for m in _modules_on(dump)]
+        self.budget = _SymbolBudget()
+        self.modules = sorted((_Module(m, symbols, self.budget) for m in _modules_on(dump)),
+                              key=lambda m: m.module.base)
+        self._bases = [m.module.base for m in self.modules]
         self.problems = []
 
     def module_at(self, address):
-        for module in self.modules:
-            if module.holds(address):
-                return module
+        i = bisect.bisect_right(self._bases, address) - 1
+        if i >= 0 and self.modules[i].holds(address):
+            return self.modules[i]
         return None
 
     def frames(self):
@@ -170,6 +213,8 @@ class _Walk:
         m = self.machine
         pc, sp = regs[m.pc], regs[m.sp]
         module = self.module_at(pc)
+        if module is not None:
+            module.load()
         # A return address is just past its call, which may be the last
         # instruction of its function: its rules are looked up one byte back.
         lookup = pc if first else pc - 1
@@ -268,9 +313,12 @@ def walk_dump(data, symbols, seconds=2.0, name=True):
         walk = _Walk(dump, machine, registers, stack_range, symbols, deadline)
         stack.frames = walk.frames()
         stack.problems.extend(walk.problems)
-        on_stack = {frame.module.lower() for frame in stack.frames if frame.module}
-        stack.symbols_missing = [m.key for m in walk.modules
-                                 if m.image is None and m.module.name.lower() in on_stack]
+        on_stack = [walk.module_at(frame.address) for frame in stack.frames]
+        on_stack = list({id(m): m.load() for m in on_stack if m is not None}.values())
+        stack.symbols_missing = [m.key for m in on_stack if m.image is None]
+        if walk.budget.exceeded:
+            stack.problems.append(f"the stack touches more modules than a walk reads symbols for"
+                                  f" ({_SymbolBudget.FILES} files, {_SymbolBudget.LOOKUPS} lookups)")
         if name:
             symbolizer.name_frames(stack.frames, {m.module.name: m.path for m in walk.modules if m.path},
                                    stack.problems)

@@ -87,6 +87,21 @@ class StackWalkTest(unittest.TestCase):
         self.assertTrue(all(f.trust == "scan" for f in walked.frames[1:]))
         self.assertIn(f"stopped at {MAX_FRAMES} frames", " ".join(walked.problems))
 
+    def test_a_stack_through_thousands_of_modules_looks_up_few_symbol_files(self):
+        class Counting(SymbolFiles):
+            asked = 0
+
+            def find(self, key):
+                Counting.asked += 1
+                return None
+        modules = [(f"m{i}.dll", 0x1000000 + i * 0x10000, 0x10000, i) for i in range(20000)]
+        stack = b"".join(struct.pack("<I", base + 0x2000) for _, base, _, _ in modules[:4000])
+        dump = minidump("x86", {"eip": 0x1000100, "esp": STACK, "ebp": 0}, STACK, stack, modules)
+        walked = self.walk(dump, Counting())
+        self.assertEqual(MAX_FRAMES, len(walked.frames))
+        self.assertLessEqual(Counting.asked, 32)
+        self.assertIn("more modules than a walk reads symbols for", " ".join(walked.problems))
+
     def test_every_cut_of_a_dump_ends_without_an_error(self):
         stack = words(at={0x100: STACK + 0x200, 0x104: 0x401200, 0x200: 0, 0x204: 0x401300})
         dump = minidump("x86", {"eip": 0x401100, "esp": STACK + 0x80, "ebp": STACK + 0x100}, STACK, stack, [APP])
