@@ -20,6 +20,9 @@ def create_app(settings, storage, store, token, counters, symbols):
         # plain HTTP; only a setting for a loopback-only inbox says otherwise.
         SESSION_COOKIE_SECURE=not settings.plain_http_on_loopback,
         JSON_SORT_KEYS=False,
+        # What the server checks a request's head against before it lets a
+        # body as large as a symbol file in.
+        INBOX_TOKEN=token,
     )
     app.url_map.converters["row_id"] = inbox_pages.RowId
     app.register_blueprint(submission.create_blueprint(settings, storage, store, counters, symbols))

@@ -106,7 +106,7 @@ class CallFrameTable:
             if data:
                 try:
                     self._read_section(data, image.image_base + rva, name == ".eh_frame")
-                except (BadFrameInfo, struct.error, IndexError):
+                except (BadFrameInfo, struct.error, IndexError, ValueError):
                     pass  # what was read before the damage stays usable
         self._entries.sort(key=lambda entry: entry[0])
         self._begins = [entry[0] for entry in self._entries]
@@ -158,7 +158,9 @@ class CallFrameTable:
     def _read_cie(self, cursor):
         cie = _Cie()
         version = cursor.u8()
-        end = cursor.data.index(b"\0", cursor.at, cursor.end)
+        end = cursor.data.find(b"\0", cursor.at, cursor.end)
+        if end < 0:
+            raise BadFrameInfo("a CIE's augmentation runs past its end")
         augmentation = cursor.data[cursor.at:end].decode("latin-1")
         cursor.at = end + 1
         if version >= 4:

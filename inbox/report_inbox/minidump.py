@@ -25,6 +25,8 @@ MAX_STREAMS = 4096
 MAX_MODULES = 65536
 MAX_MEMORY_RANGES = 65536
 MAX_NAME_BYTES = 65536
+# A module's base name, as kept: no Windows file name is longer.
+MAX_BASE_NAME = 255
 
 ARCHITECTURES = {0: "x86", 9: "amd64"}
 
@@ -160,7 +162,7 @@ class Minidump:
             length, = struct.unpack("<I", self._read(rva, 4))
             if length > MAX_NAME_BYTES or length % 2:
                 return ""
-            return ntpath.basename(self._read(rva + 4, length).decode("utf-16-le", "replace"))
+            return ntpath.basename(self._read(rva + 4, length).decode("utf-16-le", "replace"))[:MAX_BASE_NAME]
         except BadMinidump:
             return ""
 

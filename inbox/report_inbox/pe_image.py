@@ -56,7 +56,7 @@ class PeImage:
         for i in range(count):
             raw_name, virtual_size, rva, raw_size, file_offset = struct.unpack_from("<8sIIII", data, table + 40 * i)
             name = raw_name.rstrip(b"\0").decode("latin-1")
-            if name.startswith("/") and name[1:].isdigit() and symbols_at:
+            if name.startswith("/") and name[1:].isascii() and name[1:].isdigit() and symbols_at:
                 at = strings + int(name[1:])
                 end = data.find(b"\0", at, at + 256)
                 name = data[at:end].decode("latin-1") if 0 <= at < len(data) and end > at else name

@@ -13,6 +13,7 @@ its connection, and the rest of its body is read and dropped so the answer
 is not lost to a reset.
 """
 import copy
+import hmac
 import logging
 import socket
 import time
@@ -49,7 +50,7 @@ class _TimedParser(HTTPRequestParser):
         # limit of the request's path: only a token holder's symbol upload
         # may be as large as a symbol file, so anyone else's request is
         # refused before a byte of a body that large is spooled to disk.
-        limit = self.adj.body_limit(self.path or "")
+        limit = self.adj.body_limit(self.path or "", self.headers.get("AUTHORIZATION", ""))
         if limit < self.adj.max_request_body_size:
             self.adj = copy.copy(self.adj)
             self.adj.max_request_body_size = limit
@@ -211,8 +212,15 @@ def create(app, settings, counters, listener=None, first_process=None):
         recv_bytes=256 << 10,
         clear_untrusted_proxy_headers=True,
     )
-    adjustments.body_limit = lambda path: (settings.max_symbol_body_bytes if path == SYMBOLS_PATH
-                                           else settings.max_body_bytes)
+    token = app.config.get("INBOX_TOKEN", "")
+
+    def body_limit(path, authorization):
+        presented = authorization[len("Bearer "):] if authorization.startswith("Bearer ") else ""
+        if path == SYMBOLS_PATH and token and hmac.compare_digest(presented.encode("utf-8", "replace"),
+                                                                    token.encode("utf-8")):
+            return settings.max_symbol_body_bytes
+        return settings.max_body_bytes
+    adjustments.body_limit = body_limit
     dispatcher = ThreadedTaskDispatcher()
     dispatcher.set_thread_count(adjustments.threads)
     if listener is None:

@@ -94,6 +94,9 @@ class _SymbolBudget:
     def __init__(self):
         self.lookups = self.files = self.bytes = 0
         self.exceeded = False
+        # Reading symbol files is bounded by their number and size, not by
+        # the walk's time: a loaded server must name a crash as an idle one.
+        self.seconds = 0.0
 
     def allows_lookup(self):
         self.lookups += 1
@@ -130,21 +133,27 @@ class _Module:
         self._loaded = True
         if not self.module.name or not self._budget.allows_lookup():
             return self
-        path = self._symbols.find(self.key)
+        started = time.monotonic()
+        try:
+            self._read(self._symbols.find(self.key))
+        finally:
+            self._budget.seconds += time.monotonic() - started
+        return self
+
+    def _read(self, path):
         if path is None:
-            return self
+            return
         try:
             size = os.path.getsize(path)
             if size > MAX_SYMBOL_FILE_BYTES or not self._budget.allows_file(size):
-                return self
+                return
             with open(path, "rb") as file:
                 image = pe_image.PeImage(file.read())
             self.path, self.image = path, image
             self.function_table = x64_unwind.FunctionTable(image) if image.is_64bit else None
             self.frame_table = dwarf_cfi.CallFrameTable(image)
-        except (OSError, pe_image.BadImage, struct.error):
-            self.path = self.image = None
-        return self
+        except Exception:  # a damaged symbol file costs only its own module its names
+            self.path = self.image = self.function_table = self.frame_table = None
 
     def holds(self, address):
         return self.module.base <= address < self.module.base + self.module.size
@@ -177,6 +186,10 @@ class _Walk:
                               key=lambda m: m.module.base)
         self._bases = [m.module.base for m in self.modules]
         self.problems = []
+        self.found = []
+
+    def out_of_time(self):
+        return time.monotonic() > self.deadline + self.budget.seconds
 
     def module_at(self, address):
         i = bisect.bisect_right(self._bases, address) - 1
@@ -185,11 +198,14 @@ class _Walk:
         return None
 
     def frames(self):
+        """Walks into self.found, which keeps what was found should a
+        damaged dump or symbol file stop the walk."""
         m = self.machine
         regs = self.registers
-        frames = [self._frame(regs[m.pc], CONTEXT)]
+        frames = self.found
+        frames.append(self._frame(regs[m.pc], CONTEXT))
         while len(frames) < MAX_FRAMES:
-            if time.monotonic() > self.deadline:
+            if self.out_of_time():
                 self.problems.append(f"the walk ran out of time after {len(frames)} frames")
                 break
             caller, trust = self._caller(regs, first=len(frames) == 1)
@@ -220,7 +236,7 @@ class _Walk:
         lookup = pc if first else pc - 1
         if module is not None and module.image is not None:
             if module.function_table:
-                caller = x64_unwind.unwind(module.function_table, module.module.base, regs, self.memory)
+                caller = x64_unwind.unwind(module.function_table, module.module.base, regs, self.memory, first)
                 if self._sound(caller, sp):
                     return caller, UNWIND_INFO
             if module.frame_table:
@@ -263,7 +279,7 @@ class _Walk:
         at = regs[m.sp]
         end = min(self.stack_high, at + SCAN_WORDS * m.word)
         while at < end:
-            if time.monotonic() > self.deadline:
+            if self.out_of_time():
                 return None
             word = self.memory.word(at, m.word)
             if word is None:
@@ -275,6 +291,11 @@ class _Walk:
                 return caller
             at += m.word
         return None
+
+
+def _symbol_path(walk, frame):
+    module = walk.module_at(frame.address)
+    return module.path if module is not None else None
 
 
 def _modules_on(dump):
@@ -311,7 +332,11 @@ def walk_dump(data, symbols, seconds=2.0, name=True):
         stack.registers = registers
         stack_range = _stack_range(dump, fault.thread_id, registers[machine.sp], stack.problems)
         walk = _Walk(dump, machine, registers, stack_range, symbols, deadline)
-        stack.frames = walk.frames()
+        try:
+            walk.frames()
+        except Exception as error:  # what was found so far is kept
+            walk.problems.append(f"the walk stopped: {type(error).__name__}: {error}")
+        stack.frames = walk.found
         stack.problems.extend(walk.problems)
         on_stack = [walk.module_at(frame.address) for frame in stack.frames]
         on_stack = list({id(m): m.load() for m in on_stack if m is not None}.values())
@@ -320,8 +345,7 @@ def walk_dump(data, symbols, seconds=2.0, name=True):
             stack.problems.append(f"the stack touches more modules than a walk reads symbols for"
                                   f" ({_SymbolBudget.FILES} files, {_SymbolBudget.LOOKUPS} lookups)")
         if name:
-            symbolizer.name_frames(stack.frames, {m.module.name: m.path for m in walk.modules if m.path},
-                                   stack.problems)
+            symbolizer.name_frames(stack.frames, lambda frame: _symbol_path(walk, frame), stack.problems)
     except (minidump.BadMinidump, struct.error) as error:
         stack.problems.append(f"the walk stopped: {error}")
         if not stack.frames and stack.registers:

@@ -13,7 +13,7 @@ import threading
 import time
 
 from . import migrations
-from .symbol_keys import lookup_name
+from .symbol_keys import BadKey, check_name, lookup_name
 
 # received_at is ISO 8601 UTC text ("2026-12-09T10:11:12Z"): it orders and
 # cuts into days the same way in both databases.
@@ -350,7 +350,9 @@ class Storage:
         return self._write(work)
 
     def _note_missing(self, cursor, report_id, keys):
-        for key in {(lookup_name(k.name), k.time_stamp, k.image_size) for k in list(keys)[:MAX_MISSING_NOTED]}:
+        # A name no upload may carry never gets symbols: not worth waiting for.
+        keys = [k for k in list(keys)[:MAX_MISSING_NOTED] if _uploadable(k.name)]
+        for key in {(lookup_name(k.name), k.time_stamp, k.image_size) for k in keys}:
             self._execute(cursor, "INSERT INTO missing_symbols (report_id, module, time_stamp, image_size) "
                                   "VALUES (?, ?, ?, ?)", report_id, *key)
 
@@ -460,3 +462,11 @@ def open_storage(settings, archives):
     storage.max_versions = settings.max_versions
     storage.create_schema()
     return storage
+
+
+def _uploadable(name):
+    try:
+        check_name(name)
+        return True
+    except BadKey:
+        return False

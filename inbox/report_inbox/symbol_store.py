@@ -142,15 +142,20 @@ class SymbolStore:
 
     def find(self, key):
         """The path of the symbol file of `key`'s build, or None."""
+        return self.locate(key)[1]
+
+    def locate(self, key):
+        """(stored, path): whether the store lists a file for `key`'s build,
+        and its path, None when it lists none or its bytes are lost."""
         rows = self._storage.fetch("SELECT sha256 FROM symbol_files WHERE module = ? AND time_stamp = ? "
                                    "AND image_size = ?", lookup_name(key.name), key.time_stamp, key.image_size)
         if not rows:
-            return None
+            return False, None
         digest = rows[0]["sha256"]
         if not self._in_database:
             path = self.path(key, digest)
-            return path if os.path.exists(path) else None
-        return self._cached(digest)
+            return True, (path if os.path.exists(path) else None)
+        return True, self._cached(digest)
 
     def _cached(self, digest):
         """The file copied out of the database once, checked against its
@@ -198,8 +203,10 @@ class LookupsOfOneWalk:
         self._found = set()
 
     def find(self, key):
-        path = self._store.find(key) if self._store is not None else None
-        if path is not None:
+        # A build the store lists counts as found even when its bytes are
+        # lost: waiting would list the report again on every request.
+        stored, path = self._store.locate(key) if self._store is not None else (False, None)
+        if stored:
             self._found.add((lookup_name(key.name), key.time_stamp, key.image_size))
         return path
 

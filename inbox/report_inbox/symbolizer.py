@@ -19,24 +19,27 @@ SECONDS = 10
 MAX_NAME = 500
 
 
-def name_frames(frames, paths, problems):
+def name_frames(frames, symbol_path, problems):
     """Fills in function, file and line of the frames whose module has a
-    symbol file in `paths` (module name -> path)."""
-    by_module = {}
+    symbol file: symbol_path(frame) gives its path, or None. Two modules of
+    one name (two builds, loaded side by side) each have their own."""
+    by_file = {}
     for frame in frames:
-        if frame.module in paths:
-            by_module.setdefault(frame.module, []).append(frame)
-    if not by_module:
+        path = symbol_path(frame)
+        if path is not None:
+            by_file.setdefault(path, []).append(frame)
+    if not by_file:
         return
     if shutil.which(SYMBOLIZER) is None:
         problems.append(f"{SYMBOLIZER} is not installed: frames are not named")
         return
-    for module, module_frames in by_module.items():
+    for path, module_frames in by_file.items():
+        module = module_frames[0].module
         # A return address is just past its call: the call's line is the
         # one a byte back.
         offsets = [f.offset if f.trust == CONTEXT else max(0, f.offset - 1) for f in module_frames]
         try:
-            answers = _symbolize(paths[module], offsets)
+            answers = _symbolize(path, offsets)
         except (OSError, subprocess.SubprocessError, ValueError) as error:
             problems.append(f"{module}: the symbols could not be read ({type(error).__name__})")
             continue

@@ -53,15 +53,18 @@ class FunctionTable:
         return None
 
 
-def unwind(table, module_base, registers, memory):
+def unwind(table, module_base, registers, memory, first):
     """The caller's registers, or None when the table cannot tell (no
-    entry read, or a saved value outside the dump's memory). A function
-    without an entry is unwound as a leaf."""
+    entry read, a register the walk lost, or a saved value outside the
+    dump's memory). The faulting frame's function without an entry is a
+    leaf; a caller always has one, having made a call, so a caller without
+    one is left to other means. A caller's return address is just past its
+    call, which may end its function: it is looked up a byte back."""
     regs = dict(registers)
     pc_rva = regs["rip"] - module_base
-    function = table.find(pc_rva)
+    function = table.find(pc_rva if first else pc_rva - 1)
     if function is None:
-        return _return_from(regs, memory)
+        return _return_from(regs, memory) if first else None
     machine_frame = False
     for _ in range(MAX_CHAIN):
         begin, _, info_rva = function
@@ -77,6 +80,8 @@ def unwind(table, module_base, registers, memory):
         frame_register, frame_offset = frame & 0xF, (frame >> 4) * 16
         established = regs["rsp"]
         if frame_register:
+            if REGISTERS[frame_register] not in regs:
+                return None
             established = (regs[REGISTERS[frame_register]] - frame_offset) & MASK
         in_prolog = begin <= pc_rva < begin + prolog_size
         prolog_offset = pc_rva - begin if in_prolog else 1 << 32

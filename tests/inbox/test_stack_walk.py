@@ -238,6 +238,26 @@ class RealX86CodeTest(unittest.TestCase):
         self.assertEqual(["context"] + ["frame_pointer"] * 3, [f.trust for f in bare.frames])
 
 
+class DamagedCallFrameInfoTest(unittest.TestCase):
+    def test_a_cie_cut_short_or_without_its_terminator_leaves_an_empty_table(self):
+        from report_inbox.dwarf_cfi import CallFrameTable
+
+        class Image:
+            is_64bit = False
+            image_base = 0x400000
+
+            def __init__(self, data):
+                self.data = data
+
+            def section_bytes(self, name):
+                return (self.data, 0x1000) if name == ".eh_frame" else (b"", 0)
+        no_terminator = struct.pack("<II", 8, 0) + b"\x01zRz"
+        cut_short = struct.pack("<II", 400, 0) + b"\x01zR\0"
+        fde_of_nothing = struct.pack("<III", 12, 0, 8) + bytes(8)
+        for data in (no_terminator, cut_short, no_terminator + fde_of_nothing, fde_of_nothing):
+            self.assertFalse(CallFrameTable(Image(data)), data)
+
+
 class StackSignatureTest(unittest.TestCase):
     def test_the_runtime_and_the_system_are_passed_over_and_a_scanned_frame_ends_the_signature(self):
         stack = Stack(frames=[

@@ -188,9 +188,12 @@ class SqliteSymbolsTest(unittest.TestCase):
         # max_upload_mb = 1, max_symbol_mb = 2: a body past its path's limit
         # (the file and 1 MiB for the form's lines) is refused from its head,
         # so a report may not be as large as a symbol file.
-        for path, announced in (("/faultpost/submit", (5 << 20) // 2), ("/inbox/api/symbols", (7 << 20) // 2)):
+        # Without the token a symbol upload is held to a report's limit.
+        for path, announced, token in (("/faultpost/submit", (5 << 20) // 2, TOKEN),
+                                       ("/inbox/api/symbols", (7 << 20) // 2, TOKEN),
+                                       ("/inbox/api/symbols", (5 << 20) // 2, "not" + TOKEN)):
             with socket.create_connection(("127.0.0.1", self.inbox.port), timeout=10) as connection:
-                connection.sendall(f"POST {path} HTTP/1.0\r\nAuthorization: Bearer {TOKEN}\r\n"
+                connection.sendall(f"POST {path} HTTP/1.0\r\nAuthorization: Bearer {token}\r\n"
                                    "Content-Type: multipart/form-data; boundary=b\r\n"
                                    f"Content-Length: {announced}\r\n\r\n".encode())
                 self.assertIn(b" 413 ", connection.recv(4096).split(b"\r\n")[0], path)
