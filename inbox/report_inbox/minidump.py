@@ -141,7 +141,9 @@ class Minidump:
             context = b""  # the fault is still placed; only its stack is lost
         return Exception_(thread_id, code, address, context)
 
-    def modules(self):
+    def modules(self, renames=None):
+        """The module list. `renames` maps paths (in lower case) to the
+        names their modules really have, for paths a writer rewrote."""
         if MODULE_LIST_STREAM not in self.streams:
             return []
         rva, size = self._stream(MODULE_LIST_STREAM)
@@ -152,17 +154,20 @@ class Minidump:
         modules = []
         for i in range(count):
             base, length, _, time_stamp, name_rva = struct.unpack_from("<QIIII", table, i * MODULE_SIZE)
-            modules.append(Module(base, length, time_stamp, self._name(name_rva)))
+            path = self._path(name_rva)
+            name = (renames or {}).get(path.lower()) or ntpath.basename(path)[:MAX_BASE_NAME]
+            modules.append(Module(base, length, time_stamp, name))
         return modules
 
-    def _name(self, rva):
-        """The module's base name; "" when the dump's name is damaged, which
-        costs that module its name but not the others theirs."""
+    def _path(self, rva):
+        """The module's path, up to its first NUL (a writer that shortened a
+        path in place ends it there); "" when the dump's name is damaged,
+        which costs that module its name but not the others theirs."""
         try:
             length, = struct.unpack("<I", self._read(rva, 4))
             if length > MAX_NAME_BYTES or length % 2:
                 return ""
-            return ntpath.basename(self._read(rva + 4, length).decode("utf-16-le", "replace"))[:MAX_BASE_NAME]
+            return self._read(rva + 4, length).decode("utf-16-le", "replace").split("\0", 1)[0]
         except BadMinidump:
             return ""
 
@@ -241,14 +246,14 @@ class StreamBytes:
         return data
 
 
-def place_fault(stream, size):
+def place_fault(stream, size, renames=None):
     """The fault of the dump in the seekable `stream` of `size` bytes; None
-    when the dump has no exception stream."""
+    when the dump has no exception stream. `renames` as for modules()."""
     dump = Minidump(StreamBytes(stream, size))
     fault = dump.exception()
     if fault is None:
         return None
-    module = module_at(dump.modules(), fault.address)
+    module = module_at(dump.modules(renames), fault.address)
     if module is not None:
         return Placed(fault.code, fault.address, module.name, fault.address - module.base)
     return Placed(fault.code, fault.address, "", fault.address)

@@ -1,16 +1,20 @@
 """Prints the faulting thread's stack of a minidump, as the inbox walks and
 names it:
 
-    python3 -m report_inbox.show_stack CRASH.DMP [--symbols FOLDER] [--json]
+    python3 -m report_inbox.show_stack CRASH.DMP [--symbols FOLDER] [--app-id ID] [--json]
 
 FOLDER is laid out as a symbol store (NAME/KEY/NAME), as a release's
-symbols folder is.
+symbols folder is. ID is the report's app id ("dr20100201plugin_Drovan.exe"),
+which names back the modules whose paths the reporter rewrote.
 """
 import argparse
 import json
 import sys
 import time
+import types
 
+from .app_identity import split_app_id
+from .patched_paths import original_names
 from .stack_signature import signature_place
 from .stack_walk import SymbolFiles, SymbolFolder, walk_dump
 
@@ -19,12 +23,17 @@ def main(argv=None):
     parser = argparse.ArgumentParser(prog="python3 -m report_inbox.show_stack")
     parser.add_argument("dump")
     parser.add_argument("--symbols", help="a folder laid out as a symbol store")
+    parser.add_argument("--app-id", default="", help="the report's app id, e.g. dr20100201plugin_Drovan.exe")
     parser.add_argument("--json", action="store_true", help="the stack as the inbox keeps it")
     options = parser.parse_args(argv)
     with open(options.dump, "rb") as file:
         data = file.read()
     started = time.monotonic()
-    stack = walk_dump(data, SymbolFolder(options.symbols) if options.symbols else SymbolFiles())
+    renames = None
+    if options.app_id:
+        application = split_app_id(options.app_id, types.SimpleNamespace(applications=())).application
+        renames = original_names(options.app_id, application)
+    stack = walk_dump(data, SymbolFolder(options.symbols) if options.symbols else SymbolFiles(), renames=renames)
     seconds = time.monotonic() - started
     if stack is None:
         print("the dump names no faulting thread")

@@ -173,7 +173,7 @@ class _Module:
 
 
 class _Walk:
-    def __init__(self, dump, machine, registers, stack_range, symbols, deadline):
+    def __init__(self, dump, machine, registers, stack_range, symbols, deadline, renames):
         self.machine = machine
         self.registers = registers
         self.deadline = deadline
@@ -182,7 +182,7 @@ class _Walk:
         # writes; it is added in case a writer left it out there.
         self.memory = dump.memory(extra=[saved] if saved else ())
         self.budget = _SymbolBudget()
-        self.modules = sorted((_Module(m, symbols, self.budget) for m in _modules_on(dump)),
+        self.modules = sorted((_Module(m, symbols, self.budget) for m in _modules_on(dump, renames)),
                               key=lambda m: m.module.base)
         self._bases = [m.module.base for m in self.modules]
         self.problems = []
@@ -298,18 +298,20 @@ def _symbol_path(walk, frame):
     return module.path if module is not None else None
 
 
-def _modules_on(dump):
+def _modules_on(dump, renames):
     try:
-        return dump.modules()
+        return dump.modules(renames)
     except minidump.BadMinidump:
         return []
 
 
-def walk_dump(data, symbols, seconds=2.0, name=True):
+def walk_dump(data, symbols, seconds=2.0, name=True, renames=None):
     """The stack of the dump in `data` (bytes); None when the dump names no
     faulting thread. Never raises for a damaged dump: what could not be
     read is in the Stack's problems. `seconds` bounds the walk; naming the
-    frames (`name`) has bounds of its own."""
+    frames (`name`) has bounds of its own. `renames` gives the modules
+    whose paths the reporter rewrote their names back
+    (patched_paths.original_names)."""
     deadline = time.monotonic() + seconds
     try:
         dump = minidump.Minidump(data)
@@ -331,7 +333,7 @@ def walk_dump(data, symbols, seconds=2.0, name=True):
             return stack
         stack.registers = registers
         stack_range = _stack_range(dump, fault.thread_id, registers[machine.sp], stack.problems)
-        walk = _Walk(dump, machine, registers, stack_range, symbols, deadline)
+        walk = _Walk(dump, machine, registers, stack_range, symbols, deadline, renames)
         try:
             walk.frames()
         except Exception as error:  # what was found so far is kept

@@ -18,7 +18,7 @@ the offset stays, until the report is walked again once they are uploaded.
 import dataclasses
 import io
 
-from . import crash_log, minidump, stack_signature, stack_walk
+from . import crash_log, minidump, patched_paths, stack_signature, stack_walk
 from .app_identity import split_app_id
 from .zip_reader import Archive, BadArchive
 
@@ -59,7 +59,8 @@ def triage(archive_path, app_ver, settings, symbols=None):
     None walks without any."""
     identity = split_app_id(app_ver, settings)
     result = Triage(Signature(identity.application, identity.version, "", UNREADABLE_ARCHIVE, ""))
-    walk = _Walk(symbols if symbols is not None else stack_walk.SymbolFiles(), settings.max_dump_bytes)
+    walk = _Walk(symbols if symbols is not None else stack_walk.SymbolFiles(), settings.max_dump_bytes,
+                 patched_paths.original_names(app_ver, identity.application))
     try:
         with Archive(archive_path) as archive:
             result.entries = archive.names()
@@ -73,6 +74,7 @@ def triage(archive_path, app_ver, settings, symbols=None):
 class _Walk:
     symbols: object
     max_dump_bytes: int
+    renames: dict  # the modules' names for the paths the reporter rewrote
 
 
 def _read_fault(archive, result, identity, unpacked_limit, walk):
@@ -118,11 +120,11 @@ def _place(archive, result, unpacked_limit, walk):
         if info.file_size > walk.max_dump_bytes:
             result.problems.append(f"CRASH.DMP is larger than {walk.max_dump_bytes} bytes: its stack is not walked")
             with archive.open(info) as dump:
-                return minidump.place_fault(dump, info.file_size)
+                return minidump.place_fault(dump, info.file_size, walk.renames)
         # Read once, for placing the fault and for the walk.
         data = archive.read(info, walk.max_dump_bytes)
         _walk(data, walk, result)
-        return minidump.place_fault(io.BytesIO(data), len(data))
+        return minidump.place_fault(io.BytesIO(data), len(data), walk.renames)
     except (BadArchive, minidump.BadMinidump) as error:
         result.problems.append(f"CRASH.DMP: {error}")
     except Exception as error:  # a damaged stream fails in many ways; none may stop the filing
@@ -132,6 +134,6 @@ def _place(archive, result, unpacked_limit, walk):
 
 def _walk(data, walk, result):
     try:
-        result.stack = stack_walk.walk_dump(data, walk.symbols)
+        result.stack = stack_walk.walk_dump(data, walk.symbols, renames=walk.renames)
     except Exception as error:  # the walker promises not to raise; filing must not depend on it
         result.problems.append(f"the stack could not be walked: {type(error).__name__}: {error}")

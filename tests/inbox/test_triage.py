@@ -32,6 +32,20 @@ class TriageTest(unittest.TestCase):
         self.addCleanup(os.unlink, path)
         return path
 
+    def test_modules_the_reporter_moved_to_its_fixed_folder_keep_their_own_names(self):
+        # The reporter ends each rewritten path with a NUL inside the old
+        # one's room: what follows is what is left of the old path, or
+        # nothing of use.
+        for remnant in ("plugin_Drovan.dll", "l", ""):
+            dump = archives.minidump(modules=(("d:\\qa\\dr20100201.exe\0plugin_Drovan.exe", 0x400000, 0x10000),
+                                              ("d:\\qa\\dr20100201.dll\0" + remnant, archives.BASE, 0x20000)))
+            filed = triage(self.file(archives.archive([("CRASH.DMP", dump), ("CRASHLOG.TXT", archives.crash_log())])),
+                           APP, SETTINGS)
+            self.assertEqual((filed.signature.module, filed.signature.offset), ("plugin_Drovan.dll", "0x2c86"))
+        # Another application's report keeps the name its dump gives.
+        filed = triage(self.file(archives.good()), "dr20100201other.exe", SETTINGS)
+        self.assertEqual(filed.signature.module, "plugin_Drovan.dll")
+
     def test_the_dump_turns_the_address_into_an_offset_in_its_module(self):
         filed = triage(self.file(archives.good()), APP, SETTINGS)
         self.assertEqual((filed.signature.application, filed.signature.version, filed.signature.exception_code,
@@ -167,8 +181,9 @@ class StackInTriageTest(unittest.TestCase):
             self.addCleanup(setattr, module, name, getattr(module, name))
             setattr(module, name, stand_in)
 
-    def walk_dump(self, data, symbols, seconds=2.0):
+    def walk_dump(self, data, symbols, seconds=2.0, renames=None):
         self.walked.append((data, symbols))
+        self.renames = renames
         if self.walker_fails:
             raise RuntimeError("a walker's bug")
         return Stack("x86", 1, {"eip": archives.BASE + archives.OFFSET},
@@ -180,6 +195,8 @@ class StackInTriageTest(unittest.TestCase):
         symbols = stack_walk.SymbolFiles()
         filed = triage(self.file(archives.good()), APP, SETTINGS, symbols)
         self.assertEqual(self.walked, [(archives.minidump(), symbols)])
+        self.assertEqual(self.renames, {"d:\\qa\\dr20100201.dll": "plugin_Drovan.dll",
+                                        "d:\\qa\\dr20100201.exe": "plugin_Drovan.exe"})
         self.assertEqual(filed.stack.frames[0].place(), "plugin_Drovan.dll+0x2c86")
         self.assertEqual((filed.signature.module, filed.signature.offset), ("plugin_Drovan.dll", "0x2c86"))
         self.named = ("plugin_Drovan.dll", "crash_here | caller")
