@@ -55,7 +55,7 @@ def _frame(address, module, trust, symbols, stack):
     return frame
 
 
-def walk_dump(data, symbols, seconds=2.0):
+def walk_dump(data, symbols, seconds=2.0, renames=None):
     try:
         code, address, modules = _modules(data)
     except (KeyError, struct.error, UnicodeDecodeError) as error:
