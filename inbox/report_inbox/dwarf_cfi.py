@@ -43,22 +43,20 @@ class _Cursor:
         return struct.unpack("<" + fmt, self.take(struct.calcsize(fmt)))[0]
 
     def uleb(self):
-        value = shift = 0
-        while True:
-            byte = self.u8()
-            value |= (byte & 0x7F) << shift
-            shift += 7
-            if byte < 0x80 or shift > 70:
-                return value
+        return self._leb(signed=False)
 
     def sleb(self):
+        return self._leb(signed=True)
+
+    def _leb(self, signed):
+        """A LEB128 number; more than ten bytes of one is damage, ended there."""
         value = shift = 0
         while True:
             byte = self.u8()
             value |= (byte & 0x7F) << shift
             shift += 7
             if byte < 0x80 or shift > 70:
-                return value - (1 << shift) if byte & 0x40 else value
+                return value - (1 << shift) if signed and byte & 0x40 else value
 
     def pointer(self, encoding, section_address, word):
         """An encoded pointer (DW_EH_PE_*): absolute, or relative to where it

@@ -12,6 +12,8 @@ by file_names.
 import dataclasses
 import re
 
+from . import outcomes
+
 from werkzeug.exceptions import RequestEntityTooLarge
 from werkzeug.sansio.multipart import Data, Epilogue, Field, File, MultipartDecoder, NeedData
 from werkzeug.datastructures import Headers
@@ -80,3 +82,16 @@ def read_form(stream, boundary, open_file, max_field_bytes, max_parts):
             event = decoder.next_event()
         if not chunk:
             return Form(fields, files)
+
+
+def refusal(request, max_body_bytes, shown_limit, what):
+    """(status, reason, text) when the request's head already rules out
+    `what` (a form of at most max_body_bytes), or None: no length, too
+    long, or not a multipart form with a boundary."""
+    if request.content_length is None:
+        return 411, outcomes.LENGTH_REQUIRED, f"{what} needs a Content-Length"
+    if request.content_length > max_body_bytes:
+        return 413, outcomes.TOO_LARGE, f"{what} is larger than {shown_limit} bytes"
+    if request.mimetype != "multipart/form-data" or "boundary" not in request.mimetype_params:
+        return 415, outcomes.NOT_A_FORM, f"{what} must be a multipart/form-data form with a boundary"
+    return None

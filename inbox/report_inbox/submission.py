@@ -111,12 +111,9 @@ def create_blueprint(settings, storage, store, counters, symbols=None):
         install_id = request.args.get("install_id", "")
         if not _INSTALL_ID.match(install_id):
             return refuse(400, outcomes.BAD_INSTALL_ID, "install_id must be at most 64 letters, digits, '-' or '_'")
-        if request.content_length is None:
-            return refuse(411, outcomes.LENGTH_REQUIRED, "the report needs a Content-Length")
-        if request.content_length > settings.max_body_bytes:
-            return refuse(413, outcomes.TOO_LARGE, f"the report is larger than {settings.max_upload_bytes} bytes")
-        if request.mimetype != "multipart/form-data" or "boundary" not in request.mimetype_params:
-            return refuse(415, outcomes.NOT_A_FORM, "the report must be a multipart/form-data form with a boundary")
+        refused = multipart_form.refusal(request, settings.max_body_bytes, settings.max_upload_bytes, "the report")
+        if refused:
+            return refuse(*refused)
 
         # File parts go straight into the store, hashed on the way; only
         # the one kept survives this block.

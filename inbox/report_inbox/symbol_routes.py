@@ -42,12 +42,9 @@ def add_routes(blueprint, settings, storage, store, symbols):
     def upload_symbols():
         request = flask.request
         limit = settings.max_symbol_bytes
-        if request.content_length is None:
-            return _refuse(411, outcomes.LENGTH_REQUIRED, "the upload needs a Content-Length")
-        if request.content_length > settings.max_symbol_body_bytes:
-            return _refuse(413, outcomes.TOO_LARGE, f"the symbol file is larger than {limit} bytes")
-        if request.mimetype != "multipart/form-data" or "boundary" not in request.mimetype_params:
-            return _refuse(415, outcomes.NOT_A_FORM, "the upload must be a multipart/form-data form")
+        refused = multipart_form.refusal(request, settings.max_symbol_body_bytes, limit, "the symbol upload")
+        if refused:
+            return _refuse(*refused)
         received = []
 
         def receive_file():

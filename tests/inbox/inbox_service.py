@@ -223,4 +223,13 @@ def temporary_folder(prefix):
     return folder
 
 
-__all__ = ["InboxService", "PrivatePostgres", "report_form", "TOKEN", "temporary_folder"]
+def stop_class_services(cls):
+    """A test class's tearDownClass: its service, the extra ones it started
+    (newest first), and its folder."""
+    cls.inbox.__exit__(None, None, None)
+    for extra in reversed(cls.extras):
+        extra.__exit__(None, None, None)
+    shutil.rmtree(cls.folder, ignore_errors=True)
+
+
+__all__ = ["InboxService", "PrivatePostgres", "report_form", "stop_class_services", "TOKEN", "temporary_folder"]

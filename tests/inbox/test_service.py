@@ -16,7 +16,8 @@ import time
 import unittest
 
 import archives
-from inbox_service import BOUNDARY, TOKEN, InboxService, PrivatePostgres, report_form, temporary_folder
+from inbox_service import (BOUNDARY, TOKEN, InboxService, PrivatePostgres, report_form, stop_class_services,
+                           temporary_folder)
 
 APP = "dr20100201plugin_Drovan.exe"
 MULTIPART = {"Content-Type": "multipart/form-data; boundary=" + BOUNDARY}
@@ -56,10 +57,7 @@ class SqliteServiceTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.inbox.__exit__(None, None, None)
-        for extra in reversed(cls.extras):
-            extra.__exit__(None, None, None)
-        shutil.rmtree(cls.folder, ignore_errors=True)
+        stop_class_services(cls)
 
     def reports(self):
         """Every stored report, with its signature, by id."""

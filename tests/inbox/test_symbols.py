@@ -15,7 +15,7 @@ import unittest
 
 import archives
 import dumps
-from inbox_service import PYTHON, ROOT, TOKEN, InboxService, PrivatePostgres, temporary_folder
+from inbox_service import PYTHON, ROOT, TOKEN, InboxService, PrivatePostgres, stop_class_services, temporary_folder
 
 APP = "dr20100201plugin_Drovan.exe"
 TIME_STAMP = archives.DLL_TIME_STAMP
@@ -60,10 +60,7 @@ class SqliteSymbolsTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.inbox.__exit__(None, None, None)
-        for extra in reversed(cls.extras):
-            extra.__exit__(None, None, None)
-        shutil.rmtree(cls.folder, ignore_errors=True)
+        stop_class_services(cls)
 
     # Helpers
 
